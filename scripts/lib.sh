@@ -1,0 +1,36 @@
+# Shared steps of ./run: dependencies, builds. Sourced, not run.
+
+CARDWICK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+CARDWICK_PACKAGES=(cmake make g++ clang libclang-rt-14-dev googletest
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    wine wine64 xvfb xauth x11-utils imagemagick python3 procps)
+
+say() { printf '\n== %s\n' "$*"; }
+
+# Installs only what is missing, so a second run costs nothing.
+install_deps() {
+    local missing=()
+    for p in "${CARDWICK_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        say "installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" = 0 ] || sudo=sudo
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}
+
+jobs() { nproc 2>/dev/null || echo 2; }
+
+werror_flag() {
+    if [ "${CI:-}" = true ]; then echo -DCARDWICK_WERROR=ON; else echo -DCARDWICK_WERROR=OFF; fi
+}
+
+build_preset() {
+    local preset=$1
+    say "configure and build: $preset"
+    cmake --preset "$preset" $(werror_flag) >/dev/null
+    cmake --build --preset "$preset" -j "$(jobs)"
+}

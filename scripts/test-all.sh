@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Every test tier, each built fresh: native unit tests, the same under sanitizers, a short fuzz
+# run, then the Windows tests and the end-to-end tests under Wine and Xvfb.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib.sh
+
+total_passed=0
+total_failed=0
+status=0
+
+# Runs one ctest invocation, echoing its output and adding its counts to the totals.
+run_ctest() {
+    local label=$1
+    shift
+    local log
+    log=$(mktemp)
+    say "tests: $label"
+    set +e
+    "$@" 2>&1 | tee "$log"
+    local rc=${PIPESTATUS[0]}
+    set -e
+    local line
+    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
+    if [ -n "$line" ]; then
+        local failed all
+        failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+        all=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+        total_passed=$((total_passed + all - failed))
+        total_failed=$((total_failed + failed))
+    elif [ "$rc" -ne 0 ]; then
+        total_failed=$((total_failed + 1))
+    fi
+    [ "$rc" -eq 0 ] || status=1
+    rm -f "$log"
+}
+
+build_preset native
+run_ctest native ctest --preset native -j "$(jobs)"
+
+build_preset native-asan
+run_ctest "native with sanitizers" ctest --preset native-asan -j "$(jobs)"
+
+build_preset fuzz
+say "fuzz smoke run"
+scripts/fuzz.sh build/fuzz 20000 || status=1
+
+build_preset mingw
+run_ctest "Windows and end to end, under Wine and Xvfb" \
+    xvfb-run -a -s "-screen 0 1280x1024x24" scripts/test-wine.sh build/mingw
+
+echo
+echo "all tiers: $total_passed passed, $total_failed failed"
+exit "$status"

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs the Wine tests of a MinGW build folder inside a fresh prefix. Run it under xvfb-run:
+# the notification area and message boxes need a display.
+set -euo pipefail
+build=${1:?usage: test-wine.sh BUILD_DIR [ctest args]}
+shift
+cd "$(dirname "$0")/.."
+source scripts/wine-env.sh
+wine_env_setup "$build"
+ctest --test-dir "$build" --output-on-failure -j 1 "$@"

@@ -1,0 +1,52 @@
+# The Wine test environment: one fresh prefix per run inside the build folder, COM ports that
+# tests can point at reader-sim's pty, and a warm wineserver for the whole run. Sourced.
+
+# COM ports the tests may use; COM1 and COM2 are left to the host's own serial devices.
+CARDWICK_TEST_PORTS=(COM3 COM4 COM5 COM6 COM7 COM8 COM9 COM10 COM11 COM12)
+
+wine_env_exports() {
+    local build=$1
+    export WINEPREFIX="$build/wine/prefix"
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export CARDWICK_PORTS_DIR="$build/wine/ports"
+}
+
+# Each port is registered once under HKLM\Software\Wine\Ports, pointing at a symlink of ours;
+# a test plugs reader-sim in by pointing that symlink at its pty, with no wineserver restart.
+# Registering also lists the port under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM.
+wine_env_setup() {
+    local build
+    build=$(cd "$1" && pwd)
+    wine_env_exports "$build"
+    echo "wine prefix: $WINEPREFIX"
+    wineserver -k 2>/dev/null || true
+    rm -rf "$build/wine"
+    mkdir -p "$WINEPREFIX" "$CARDWICK_PORTS_DIR"
+    wineboot -i >/dev/null 2>&1
+    local regfile="$build/wine/ports.reg"
+    {
+        printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+        for port in "${CARDWICK_TEST_PORTS[@]}"; do
+            printf '"%s"="%s"\n' "$port" "$CARDWICK_PORTS_DIR/${port,,}"
+        done
+    } >"$regfile"
+    wine regedit /S "$regfile" >/dev/null 2>&1
+    wineserver -w
+    # Ports are read when the wineserver starts.
+    wineserver -k 2>/dev/null || true
+    wineserver -w
+    wineserver -p
+    wine cmd /c exit >/dev/null 2>&1 || true
+    trap wine_env_teardown EXIT
+}
+
+wine_env_teardown() {
+    wineserver -k 2>/dev/null || true
+}
+
+# Points a registered COM port at a device path (reader-sim's pty); the next open follows it.
+wine_plug_port() {
+    local port=$1 device=$2
+    ln -sfn "$device" "$CARDWICK_PORTS_DIR/${port,,}"
+}
