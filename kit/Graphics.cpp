@@ -1,0 +1,374 @@
+#include "kit/Graphics.h"
+
+#include "kit/Exceptions.h"
+
+#include <commctrl.h>
+
+#include <utility>
+
+namespace {
+
+// Pixels at 96 per inch: the forms are laid out in those, whatever the screen.
+constexpr int DesignPixelsPerInch = 96;
+
+class TMemoryDC {
+public:
+    TMemoryDC() : FDC(CreateCompatibleDC(nullptr)) {}
+    ~TMemoryDC() {
+        if (FDC)
+            DeleteDC(FDC);
+    }
+    TMemoryDC(const TMemoryDC&) = delete;
+    TMemoryDC& operator=(const TMemoryDC&) = delete;
+    HDC Get() const { return FDC; }
+
+private:
+    HDC FDC;
+};
+
+class TSelect {
+public:
+    TSelect(HDC DC, HGDIOBJ Object) : FDC(DC), FOld(SelectObject(DC, Object)) {}
+    ~TSelect() { SelectObject(FDC, FOld); }
+    TSelect(const TSelect&) = delete;
+    TSelect& operator=(const TSelect&) = delete;
+
+private:
+    HDC FDC;
+    HGDIOBJ FOld;
+};
+
+} // namespace
+
+COLORREF ColorToRGB(TColor Color) {
+    if (Color & clSystemColor)
+        return GetSysColor(static_cast<int>(Color & 0xFF));
+    return Color & 0x00FFFFFF;
+}
+
+// ---- TFont ----
+
+TFont::TFont() = default;
+
+TFont::~TFont() {
+    if (FHandle)
+        DeleteObject(FHandle);
+}
+
+void TFont::SetName(const std::string& Value) {
+    if (FName != Value) {
+        FName = Value;
+        Changed();
+    }
+}
+
+void TFont::SetHeight(int Value) {
+    if (FHeight != Value) {
+        FHeight = Value;
+        Changed();
+    }
+}
+
+int TFont::Size() const {
+    return -MulDiv(FHeight, 72, DesignPixelsPerInch);
+}
+
+void TFont::SetSize(int Points) {
+    SetHeight(-MulDiv(Points, DesignPixelsPerInch, 72));
+}
+
+void TFont::SetColor(TColor Value) {
+    if (FColor != Value) {
+        FColor = Value;
+        Changed();
+    }
+}
+
+void TFont::SetStyle(TFontStyles Value) {
+    if (!(FStyle == Value)) {
+        FStyle = Value;
+        Changed();
+    }
+}
+
+void TFont::Assign(const TFont& Source) {
+    if (&Source == this)
+        return;
+    FName = Source.FName;
+    FHeight = Source.FHeight;
+    FColor = Source.FColor;
+    FStyle = Source.FStyle;
+    Changed();
+}
+
+HFONT TFont::Handle() const {
+    if (!FHandle) {
+        FHandle = CreateFontA(
+            FHeight, 0, 0, 0, FStyle.Contains(fsBold) ? FW_BOLD : FW_NORMAL, FStyle.Contains(fsItalic),
+            FStyle.Contains(fsUnderline), FStyle.Contains(fsStrikeOut), DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FName.c_str());
+    }
+    return FHandle;
+}
+
+void TFont::Changed() {
+    // The control showing the font takes the new one before the old is freed, so no window is left
+    // holding a deleted font.
+    HFONT Old = std::exchange(FHandle, nullptr);
+    RaiseEvent(OnChange, static_cast<TObject*>(this));
+    if (Old)
+        DeleteObject(Old);
+}
+
+// ---- TIcon ----
+
+TIcon::~TIcon() {
+    if (FHandle)
+        DestroyIcon(FHandle);
+}
+
+void TIcon::SetHandle(HICON Value) {
+    if (Value == FHandle)
+        return;
+    HICON Old = std::exchange(FHandle, Value);
+    Changed();
+    if (Old)
+        DestroyIcon(Old);
+}
+
+HICON TIcon::ReleaseHandle() {
+    HICON Handle = std::exchange(FHandle, nullptr);
+    Changed();
+    return Handle;
+}
+
+static SIZE IconSize(HICON Icon) {
+    SIZE Size = {0, 0};
+    ICONINFO Info;
+    if (!Icon || !GetIconInfo(Icon, &Info))
+        return Size;
+    BITMAP Mask = {};
+    GetObjectA(Info.hbmMask, sizeof Mask, &Mask);
+    Size.cx = Mask.bmWidth;
+    // A monochrome icon keeps its AND and XOR masks one above the other in one bitmap.
+    Size.cy = Info.hbmColor ? Mask.bmHeight : Mask.bmHeight / 2;
+    if (Info.hbmColor)
+        DeleteObject(Info.hbmColor);
+    DeleteObject(Info.hbmMask);
+    return Size;
+}
+
+int TIcon::Width() const {
+    return IconSize(FHandle).cx;
+}
+
+int TIcon::Height() const {
+    return IconSize(FHandle).cy;
+}
+
+void TIcon::Assign(const TIcon& Source) {
+    if (&Source == this)
+        return;
+    HICON Copy = nullptr;
+    if (Source.FHandle) {
+        Copy = CopyIcon(Source.FHandle);
+        if (!Copy)
+            throw Exception("Cannot copy the icon");
+    }
+    HICON Old = std::exchange(FHandle, Copy);
+    Changed();
+    if (Old)
+        DestroyIcon(Old);
+}
+
+void TIcon::LoadFromResourceID(int Id, int Width, int Height) {
+    // Not LR_SHARED: the icon is ours to destroy.
+    auto Icon = static_cast<HICON>(
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(Id), IMAGE_ICON, Width, Height, 0));
+    if (!Icon)
+        throw Exception("Resource " + std::to_string(Id) + " not found");
+    SetHandle(Icon);
+}
+
+void TIcon::Changed() {
+    RaiseEvent(OnChange, static_cast<TObject*>(this));
+}
+
+// ---- TBitmap ----
+
+TBitmap::~TBitmap() {
+    if (FHandle)
+        DeleteObject(FHandle);
+}
+
+void TBitmap::SetHandle(HBITMAP Value) {
+    if (Value == FHandle)
+        return;
+    HBITMAP Old = std::exchange(FHandle, Value);
+    FWidth = FHeight = 0;
+    FTransparentColor = clNone;
+    if (FHandle) {
+        BITMAP Info = {};
+        GetObjectA(FHandle, sizeof Info, &Info);
+        FWidth = Info.bmWidth;
+        FHeight = Info.bmHeight;
+        TMemoryDC DC;
+        TSelect Selected(DC.Get(), FHandle);
+        FTransparentColor = GetPixel(DC.Get(), 0, FHeight - 1);
+    }
+    Changed();
+    if (Old)
+        DeleteObject(Old);
+}
+
+void TBitmap::Assign(const TBitmap& Source) {
+    if (&Source == this)
+        return;
+    HBITMAP Copy = nullptr;
+    if (Source.FHandle) {
+        Copy = static_cast<HBITMAP>(CopyImage(Source.FHandle, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        if (!Copy)
+            throw Exception("Cannot copy the bitmap");
+    }
+    SetHandle(Copy);
+}
+
+void TBitmap::LoadFromResourceID(int Id) {
+    auto Bitmap = static_cast<HBITMAP>(
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(Id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (!Bitmap)
+        throw Exception("Resource " + std::to_string(Id) + " not found");
+    SetHandle(Bitmap);
+}
+
+void TBitmap::Changed() {
+    RaiseEvent(OnChange, static_cast<TObject*>(this));
+}
+
+// ---- TPicture ----
+
+TPicture::TPicture() {
+    FIcon.OnChange = TNotifyEvent(this, &TPicture::IconChanged);
+    FBitmap.OnChange = TNotifyEvent(this, &TPicture::BitmapChanged);
+}
+
+// A picture is one thing at a time: a new icon drops the bitmap, and the other way round.
+void TPicture::IconChanged(TObject*) {
+    if (!FIcon.Empty() && !FBitmap.Empty())
+        FBitmap.SetHandle(nullptr);
+    RaiseEvent(OnChange, static_cast<TObject*>(this));
+}
+
+void TPicture::BitmapChanged(TObject*) {
+    if (!FBitmap.Empty() && !FIcon.Empty())
+        FIcon.SetHandle(nullptr);
+    RaiseEvent(OnChange, static_cast<TObject*>(this));
+}
+
+int TPicture::Width() const {
+    return FIcon.Empty() ? FBitmap.Width() : FIcon.Width();
+}
+
+int TPicture::Height() const {
+    return FIcon.Empty() ? FBitmap.Height() : FIcon.Height();
+}
+
+void TPicture::Assign(const TPicture& Source) {
+    if (&Source == this)
+        return;
+    if (!Source.FIcon.Empty())
+        FIcon.Assign(Source.FIcon);
+    else if (!Source.FBitmap.Empty())
+        FBitmap.Assign(Source.FBitmap);
+    else {
+        FIcon.SetHandle(nullptr);
+        FBitmap.SetHandle(nullptr);
+    }
+}
+
+void TPicture::Draw(HDC DC, const RECT& Rect, bool Center, bool Stretch, bool Transparent) const {
+    if (Empty())
+        return;
+    int W = Width(), H = Height();
+    RECT Target = Rect;
+    if (!Stretch) {
+        int Left = Rect.left, Top = Rect.top;
+        if (Center) {
+            Left += ((Rect.right - Rect.left) - W) / 2;
+            Top += ((Rect.bottom - Rect.top) - H) / 2;
+        }
+        Target = {Left, Top, Left + W, Top + H};
+    }
+    int TW = Target.right - Target.left, TH = Target.bottom - Target.top;
+    if (!FIcon.Empty()) {
+        // Icons carry their own mask: always drawn transparent.
+        DrawIconEx(DC, Target.left, Target.top, FIcon.Handle(), TW, TH, 0, nullptr, DI_NORMAL);
+        return;
+    }
+    TMemoryDC Source;
+    TSelect Selected(Source.Get(), FBitmap.Handle());
+    if (Transparent)
+        GdiTransparentBlt(DC, Target.left, Target.top, TW, TH, Source.Get(), 0, 0, W, H,
+                          ColorToRGB(FBitmap.TransparentColor()));
+    else
+        StretchBlt(DC, Target.left, Target.top, TW, TH, Source.Get(), 0, 0, W, H, SRCCOPY);
+}
+
+// ---- TImageList ----
+
+TImageList::TImageList(TComponent* AOwner) : TComponent(AOwner) {
+    Recreate();
+}
+
+TImageList::~TImageList() {
+    if (FHandle)
+        ImageList_Destroy(FHandle);
+}
+
+void TImageList::SetSize(int AWidth, int AHeight) {
+    if (AWidth == FWidth && AHeight == FHeight)
+        return;
+    FWidth = AWidth;
+    FHeight = AHeight;
+    Recreate();
+}
+
+void TImageList::Recreate() {
+    if (FHandle)
+        ImageList_Destroy(FHandle);
+    FHandle = ImageList_Create(FWidth, FHeight, ILC_COLOR24 | ILC_MASK, 4, 4);
+    if (!FHandle)
+        throw Exception("Cannot create the image list");
+}
+
+int TImageList::Count() const {
+    return ImageList_GetImageCount(FHandle);
+}
+
+int TImageList::AddIcon(const TIcon& Icon) {
+    if (Icon.Empty())
+        throw Exception("Cannot add an empty icon to the image list");
+    int Index = ImageList_AddIcon(FHandle, Icon.Handle());
+    if (Index < 0)
+        throw Exception("Cannot add the icon to the image list");
+    return Index;
+}
+
+int TImageList::AddResourceIcon(int Id) {
+    TIcon Icon;
+    Icon.LoadFromResourceID(Id, FWidth, FHeight);
+    return AddIcon(Icon);
+}
+
+void TImageList::GetIcon(int Index, TIcon& Icon) const {
+    if (Index < 0 || Index >= Count())
+        return;
+    HICON Copy = ImageList_GetIcon(FHandle, Index, ILD_NORMAL);
+    if (!Copy)
+        throw Exception("Cannot copy image " + std::to_string(Index) + " of the image list");
+    Icon.SetHandle(Copy);
+}
+
+void TImageList::Clear() {
+    ImageList_RemoveAll(FHandle);
+}
