@@ -1,0 +1,44 @@
+#pragma once
+// Registry keys owned by RAII, and the registry work behind the start-up registration. The root
+// and key path are parameters so that tests can aim the same code at a key of their own.
+
+#include <windows.h>
+
+#include <string>
+
+class TRegKey {
+public:
+    TRegKey() = default;
+    ~TRegKey() { Close(); }
+    TRegKey(const TRegKey&) = delete;
+    TRegKey& operator=(const TRegKey&) = delete;
+
+    HKEY Get() const { return FKey; }
+    // For the Reg...Ex functions' out parameter; closes any key held before.
+    HKEY* Put() {
+        Close();
+        return &FKey;
+    }
+    explicit operator bool() const { return FKey != nullptr; }
+
+private:
+    void Close() {
+        if (FKey) {
+            RegCloseKey(FKey);
+            FKey = nullptr;
+        }
+    }
+    HKEY FKey = nullptr;
+};
+
+// Creates the key when it is missing and sets the value to Data as REG_SZ, overwriting it.
+// Raises EWriteError "Failed to create key <KeyPath>" or "Failed to set data for '<ValueName>'".
+void WriteRegistryString(HKEY Root, const std::string& KeyPath, const std::string& ValueName,
+                         const std::string& Data);
+
+// Deletes the value; a missing key or value is not an error. Raises EWriteError
+// "Failed to delete value '<ValueName>'" only when the value could not be deleted and is still
+// there.
+void DeleteRegistryValue(HKEY Root, const std::string& KeyPath, const std::string& ValueName);
+
+bool RegistryValueExists(HKEY Root, const std::string& KeyPath, const std::string& ValueName);
