@@ -1,0 +1,196 @@
+// The application object, utility windows and timers, with the real message loop.
+#include "kit/Application.h"
+#include "kit/Exceptions.h"
+#include "kit/Timer.h"
+#include "kit/UtilityWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TShownBox {
+    std::string Text, Caption;
+    UINT Flags;
+};
+
+class KitApplication : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Application->SetTitle("Kit Test");
+        Application->MessageBoxSeam = [this](const std::string& Text, const std::string& Caption,
+                                             UINT Flags) {
+            Boxes.push_back({Text, Caption, Flags});
+            return IDOK;
+        };
+    }
+    void TearDown() override { Application->MessageBoxSeam = nullptr; }
+
+    // Dispatches messages, blocking between them, until Done or TimeoutMs.
+    template <class F> bool PumpUntil(F Done, DWORD TimeoutMs = 2000) {
+        DWORD Start = GetTickCount();
+        while (!Done()) {
+            DWORD Elapsed = GetTickCount() - Start;
+            if (Elapsed >= TimeoutMs)
+                return false;
+            Application->ProcessMessages();
+            if (!Done())
+                Application->WaitForMessage(TimeoutMs - Elapsed);
+        }
+        return true;
+    }
+
+    std::vector<TShownBox> Boxes;
+};
+
+double ProcessCpuMs() {
+    FILETIME Create, Exit, Kernel, User;
+    GetProcessTimes(GetCurrentProcess(), &Create, &Exit, &Kernel, &User);
+    auto Ms = [](FILETIME F) {
+        return (double(F.dwHighDateTime) * 4294967296.0 + F.dwLowDateTime) / 10000.0;
+    };
+    return Ms(Kernel) + Ms(User);
+}
+
+TEST_F(KitApplication, TimerTicksWithItselfAsSenderUntilDisabled) {
+    TTimer Timer(nullptr);
+    std::vector<TObject*> Senders;
+    Timer.OnTimer = TNotifyEvent::Function([&](TObject* Sender) { Senders.push_back(Sender); });
+    Timer.SetInterval(20);
+    ASSERT_TRUE(PumpUntil([&] { return Senders.size() >= 3; }));
+    EXPECT_EQ(Senders[0], &Timer);
+
+    Timer.SetEnabled(false);
+    Application->ProcessMessages();
+    size_t Seen = Senders.size();
+    EXPECT_FALSE(PumpUntil([&] { return Senders.size() > Seen; }, 150));
+
+    Timer.SetEnabled(true);
+    Timer.SetInterval(0);
+    EXPECT_FALSE(PumpUntil([&] { return Senders.size() > Seen; }, 150));
+}
+
+TEST_F(KitApplication, TimerDoesNotTickWhileDesigningOrLoading) {
+    TComponent Form(nullptr);
+    Form.SetDesigning(true);
+    auto* Designed = new TTimer(&Form);
+    int Ticks = 0;
+    Designed->OnTimer = TNotifyEvent::Function([&](TObject*) { ++Ticks; });
+    Designed->SetInterval(10);
+
+    TTimer Loading(nullptr);
+    Loading.BeginLoading();
+    Loading.SetInterval(10); // restarted with its new period only after Loaded
+    Loading.OnTimer = TNotifyEvent::Function([&](TObject*) { ++Ticks; });
+    EXPECT_FALSE(PumpUntil([&] { return Ticks > 0; }, 100));
+    Loading.Loaded();
+    EXPECT_TRUE(PumpUntil([&] { return Ticks > 0; }, 1000));
+}
+
+TEST_F(KitApplication, ExceptionInAHandlerReachesTheErrorDisplayAndTheProgramGoesOn) {
+    TTimer Timer(nullptr);
+    int Ticks = 0;
+    Timer.OnTimer = TNotifyEvent::Function([&](TObject*) {
+        ++Ticks;
+        if (Ticks == 1)
+            throw EConvertError("'x' is not a valid integer value");
+        if (Ticks == 2)
+            throw 7;
+    });
+    Timer.SetInterval(10);
+    ASSERT_TRUE(PumpUntil([&] { return Ticks >= 3; }));
+    ASSERT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(Boxes[0].Text, "'x' is not a valid integer value");
+    EXPECT_EQ(Boxes[0].Caption, "Kit Test");
+    EXPECT_EQ(Boxes[0].Flags, UINT(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(Boxes[1].Text, "Unknown exception");
+}
+
+TEST_F(KitApplication, ProcessMessagesDispatchesAllPendingAndReturnsAtOnceWhenIdle) {
+    std::vector<UINT> Seen;
+    TUtilityWindow Window([&](TMessage& M) {
+        if (M.Msg >= WM_APP)
+            Seen.push_back(M.Msg - WM_APP);
+    });
+    for (UINT I = 0; I < 3; ++I)
+        PostMessageA(Window.Handle(), WM_APP + I, 0, 0);
+    Application->ProcessMessages();
+    EXPECT_EQ(Seen, (std::vector<UINT>{0, 1, 2}));
+
+    DWORD Start = GetTickCount();
+    Application->ProcessMessages();
+    EXPECT_LT(GetTickCount() - Start, 50u);
+}
+
+TEST_F(KitApplication, WaitForMessageBlocksWithoutSpinning) {
+    Application->ProcessMessages();
+    double Cpu = ProcessCpuMs();
+    DWORD Start = GetTickCount();
+    EXPECT_FALSE(Application->WaitForMessage(300));
+    DWORD Elapsed = GetTickCount() - Start;
+    EXPECT_GE(Elapsed, 250u);
+    EXPECT_LT(ProcessCpuMs() - Cpu, 60.0); // a spinning wait would burn the whole 300 ms
+
+    // A message already queued but not yet looked at wakes the wait at once.
+    TUtilityWindow Window([](TMessage&) {});
+    PostMessageA(Window.Handle(), WM_APP, 0, 0);
+    MSG Peeked;
+    PeekMessageA(&Peeked, nullptr, 0, 0, PM_NOREMOVE);
+    Start = GetTickCount();
+    EXPECT_TRUE(Application->WaitForMessage(1000));
+    EXPECT_LT(GetTickCount() - Start, 100u);
+    Application->ProcessMessages();
+}
+
+TEST_F(KitApplication, ApplicationWindowIsAZeroSizeTopLevelWindowTitledWithTheTitle) {
+    HWND Wnd = Application->Handle();
+    ASSERT_TRUE(IsWindow(Wnd));
+    EXPECT_EQ(GetAncestor(Wnd, GA_PARENT), GetDesktopWindow());
+    char Text[64] = {};
+    GetWindowTextA(Wnd, Text, sizeof(Text));
+    EXPECT_STREQ(Text, "Kit Test");
+    Application->SetTitle("Renamed");
+    GetWindowTextA(Wnd, Text, sizeof(Text));
+    EXPECT_STREQ(Text, "Renamed");
+    RECT R;
+    GetWindowRect(Wnd, &R);
+    EXPECT_EQ(R.right - R.left, 0);
+    EXPECT_EQ(R.bottom - R.top, 0);
+    EXPECT_FALSE(IsWindowVisible(Wnd));
+    EXPECT_EQ(Application->Handle(), Wnd);
+}
+
+TEST_F(KitApplication, OnlyTheTopLevelUtilityWindowHearsBroadcasts) {
+    UINT Broadcast = RegisterWindowMessageA("Cardwick.KitTestBroadcast");
+    int TopLevelHeard = 0, MessageOnlyHeard = 0;
+    TUtilityWindow TopLevel(
+        [&](TMessage& M) {
+            if (M.Msg == Broadcast)
+                ++TopLevelHeard;
+        },
+        uwTopLevel);
+    TUtilityWindow MessageOnly([&](TMessage& M) {
+        if (M.Msg == Broadcast)
+            ++MessageOnlyHeard;
+    });
+    EXPECT_FALSE(IsWindowVisible(TopLevel.Handle()));
+    DWORD_PTR Result;
+    SendMessageTimeoutA(HWND_BROADCAST, Broadcast, 0, 0, SMTO_ABORTIFHUNG, 1000, &Result);
+    Application->ProcessMessages();
+    EXPECT_EQ(TopLevelHeard, 1);
+    EXPECT_EQ(MessageOnlyHeard, 0);
+}
+
+TEST_F(KitApplication, UtilityWindowReturnsTheHandlersResultAndGoesWithItsObject) {
+    HWND Wnd;
+    {
+        TUtilityWindow Window([](TMessage& M) { M.Result = M.Msg == WM_APP ? 1234 : 0; });
+        Wnd = Window.Handle();
+        EXPECT_EQ(SendMessageA(Wnd, WM_APP, 0, 0), 1234);
+    }
+    EXPECT_FALSE(IsWindow(Wnd));
+}
+
+} // namespace
