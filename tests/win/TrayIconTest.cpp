@@ -1,0 +1,369 @@
+// The notification-area icon under Xvfb: every request to the shell is recorded through the seam and
+// still reaches Wine's real notification area, whose standalone tray window holds one child window
+// per icon.
+
+#include "kit/Application.h"
+#include "ui/TrayIcon.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TShellRequest {
+    DWORD Message;
+    NOTIFYICONDATAA Data;
+    BOOL Result;
+};
+std::vector<TShellRequest> Requests;
+
+BOOL WINAPI RecordingNotifyIcon(DWORD Message, PNOTIFYICONDATAA Data) {
+    const BOOL Result = Shell_NotifyIconA(Message, Data);
+    Requests.push_back(TShellRequest{Message, *Data, Result});
+    return Result;
+}
+
+HICON WinLogo() {
+    return LoadIconA(nullptr, MAKEINTRESOURCEA(32517));
+}
+
+// Icons in the real notification area: the standalone tray holds a child window per icon.
+int IconsInNotificationArea() {
+    HWND Tray = FindWindowA("__winex11_standalone_tray", nullptr);
+    if (!Tray)
+        return 0;
+    int Count = 0;
+    for (HWND Child = GetWindow(Tray, GW_CHILD); Child; Child = GetWindow(Child, GW_HWNDNEXT))
+        ++Count;
+    return Count;
+}
+
+// Dispatches messages until Done holds or TimeoutMs has passed; returns Done().
+bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs) {
+    const DWORD Start = GetTickCount();
+    for (;;) {
+        Application->ProcessMessages();
+        if (Done())
+            return true;
+        if (GetTickCount() - Start >= TimeoutMs)
+            return false;
+        Application->WaitForMessage(10);
+    }
+}
+
+void PumpFor(DWORD Ms) {
+    PumpUntil([] { return false; }, Ms);
+}
+
+HICON MakeIcon(COLORREF Colour) {
+    // A 16 by 16 icon of one colour, made here so that the test needs no resource.
+    HDC Screen = GetDC(nullptr);
+    HBITMAP Colours = CreateCompatibleBitmap(Screen, 16, 16);
+    HBITMAP Mask = CreateBitmap(16, 16, 1, 1, nullptr);
+    HDC Dc = CreateCompatibleDC(Screen);
+    HGDIOBJ Old = SelectObject(Dc, Colours);
+    HBRUSH Brush = CreateSolidBrush(Colour);
+    RECT All{0, 0, 16, 16};
+    FillRect(Dc, &All, Brush);
+    SelectObject(Dc, Mask);
+    PatBlt(Dc, 0, 0, 16, 16, BLACKNESS);
+    SelectObject(Dc, Old);
+    DeleteObject(Brush);
+    DeleteDC(Dc);
+    ReleaseDC(nullptr, Screen);
+    ICONINFO Info{TRUE, 0, 0, Mask, Colours};
+    HICON Icon = CreateIconIndirect(&Info);
+    DeleteObject(Colours);
+    DeleteObject(Mask);
+    return Icon;
+}
+
+class TrayIconTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TrayIconShell.NotifyIcon = RecordingNotifyIcon;
+        Requests.clear();
+        Owner = std::make_unique<TComponent>(nullptr);
+        TrayIconsBefore = IconsInNotificationArea();
+    }
+    void TearDown() override {
+        Owner.reset();
+        TrayIconShell.NotifyIcon = Shell_NotifyIconA;
+    }
+
+    TTrayNotifyIcon* NewIcon() { return new TTrayNotifyIcon(Owner.get()); }
+
+    const TShellRequest& Last() const { return Requests.back(); }
+
+    std::unique_ptr<TComponent> Owner; // plays the form that owns the icon
+    int TrayIconsBefore = 0;
+};
+
+// ---- Requests to the shell --------------------------------------------------------------------
+
+TEST_F(TrayIconTest, ShowingAddsTheRecordInItsFirstFormWithHintAndFallbackIcon) {
+    TTrayNotifyIcon* Icon = NewIcon();
+    Icon->SetHint("Orvela Cardwick");
+    EXPECT_TRUE(Requests.empty()) << "nothing is sent while the icon is hidden";
+
+    Icon->SetIconVisible(true);
+    ASSERT_EQ(Requests.size(), 1u);
+    const NOTIFYICONDATAA& Data = Last().Data;
+    EXPECT_EQ(Last().Message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(Data.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
+    EXPECT_EQ(Data.cbSize, sizeof(void*) == 8 ? 104u : 88u);
+    EXPECT_EQ(Data.uFlags, 7u);
+    EXPECT_STREQ(Data.szTip, "Orvela Cardwick");
+    EXPECT_EQ(Data.hWnd, IconManager->Handle());
+    EXPECT_EQ(Data.uCallbackMessage, RegisterWindowMessageA("Tolvik.TrayNotifyIconMsg"));
+    EXPECT_EQ(Data.uCallbackMessage, TrayNotifyIconMessage);
+    EXPECT_EQ(Data.uID, Icon->IconId());
+    EXPECT_EQ(Data.hIcon, WinLogo()) << "an empty Icon shows the system's IDI_WINLOGO";
+    EXPECT_TRUE(Last().Result);
+    EXPECT_EQ(IconsInNotificationArea(), TrayIconsBefore + 1);
+}
+
+TEST_F(TrayIconTest, EachIconHasItsOwnIdentifier) {
+    TTrayNotifyIcon* First = NewIcon();
+    TTrayNotifyIcon* Second = NewIcon();
+    EXPECT_NE(First->IconId(), Second->IconId());
+    First->SetIconVisible(true);
+    Second->SetIconVisible(true);
+    EXPECT_EQ(IconsInNotificationArea(), TrayIconsBefore + 2);
+    delete First;
+    delete Second;
+    EXPECT_EQ(IconsInNotificationArea(), TrayIconsBefore);
+}
+
+TEST_F(TrayIconTest, HintIsCutToSixtyThreeCharactersAndAnUnchangedHintSendsNothing) {
+    TTrayNotifyIcon* Icon = NewIcon();
+    Icon->SetIconVisible(true);
+    Requests.clear();
+
+    const std::string Long(100, 'h');
+    Icon->SetHint(Long);
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Last().Message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(Last().Data.uFlags, static_cast<UINT>(NIF_TIP));
+    EXPECT_EQ(std::string(Last().Data.szTip), Long.substr(0, 63));
+    EXPECT_TRUE(Last().Result);
+
+    Icon->SetHint(Long);
+    EXPECT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Icon->Hint(), Long) << "the whole text is kept; only the record is cut";
+}
+
+TEST_F(TrayIconTest, CopyingIntoTheIconObjectSendsNothingAndAssigningTheIconModifies) {
+    TTrayNotifyIcon* Icon = NewIcon();
+    Icon->SetIconVisible(true);
+    Requests.clear();
+
+    Icon->Icon()->SetHandle(MakeIcon(RGB(0, 200, 200)));
+    EXPECT_TRUE(Requests.empty());
+
+    TIcon Picture;
+    Picture.SetHandle(MakeIcon(RGB(0, 160, 0)));
+    Icon->SetIcon(&Picture);
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Last().Message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(Last().Data.uFlags, static_cast<UINT>(NIF_ICON));
+    EXPECT_EQ(Last().Data.hIcon, Icon->Icon()->Handle());
+    EXPECT_NE(Last().Data.hIcon, Picture.Handle()) << "the component keeps its own copy";
+    EXPECT_NE(Last().Data.hIcon, WinLogo());
+    EXPECT_TRUE(Last().Result);
+
+    // Assigning an unchanged picture still sends: the write always copies.
+    Icon->SetIcon(&Picture);
+    EXPECT_EQ(Requests.size(), 2u);
+}
+
+TEST_F(TrayIconTest, HidingDeletesAndShowingAgainAddsTheCurrentPictureAndTip) {
+    TTrayNotifyIcon* Icon = NewIcon();
+    Icon->SetHint("idle");
+    Icon->SetIconVisible(true);
+    Icon->SetIconVisible(true); // unchanged: nothing
+    ASSERT_EQ(Requests.size(), 1u);
+
+    Icon->SetIconVisible(false);
+    ASSERT_EQ(Requests.size(), 2u);
+    EXPECT_EQ(Last().Message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(Last().Data.uFlags, 7u);
+    EXPECT_TRUE(Last().Result);
+    EXPECT_EQ(IconsInNotificationArea(), TrayIconsBefore);
+
+    // As the reader link changes the picture: hidden, copy the new image in, shown again.
+    Icon->Icon()->SetHandle(MakeIcon(RGB(0, 200, 200)));
+    Icon->SetHint("reading");
+    EXPECT_EQ(Requests.size(), 2u) << "a hidden icon sends nothing";
+    Icon->SetIconVisible(true);
+    ASSERT_EQ(Requests.size(), 3u);
+    EXPECT_EQ(Last().Message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(Last().Data.hIcon, Icon->Icon()->Handle());
+    EXPECT_STREQ(Last().Data.szTip, "reading");
+    EXPECT_TRUE(Last().Result);
+    EXPECT_EQ(IconsInNotificationArea(), TrayIconsBefore + 1);
+}
+
+TEST_F(TrayIconTest, DestroyingAVisibleIconDeletesItFromTheNotificationArea) {
+    TTrayNotifyIcon* Icon = NewIcon();
+    Icon->SetIconVisible(true);
+    const UINT Id = Icon->IconId();
+    EXPECT_EQ(IconsInNotificationArea(), TrayIconsBefore + 1);
+
+    Owner.reset(); // the form goes, and with it the icon
+    ASSERT_EQ(Requests.size(), 2u);
+    EXPECT_EQ(Last().Message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(Last().Data.uID, Id);
+    EXPECT_TRUE(Last().Result);
+    EXPECT_EQ(IconsInNotificationArea(), TrayIconsBefore);
+}
+
+TEST_F(TrayIconTest, DestroyingAHiddenIconSendsNothing) {
+    delete NewIcon();
+    EXPECT_TRUE(Requests.empty());
+}
+
+// A designed form sets IconVisible while its properties are read, and Loaded adds once more; the
+// shell refuses the second add of a present icon, which changes nothing.
+TEST_F(TrayIconTest, LoadedWithIconVisibleAddsTheIcon) {
+    TTrayNotifyIcon* Icon = NewIcon();
+    Icon->BeginLoading();
+    Icon->SetHint("designed");
+    Icon->SetIconVisible(true);
+    Icon->Loaded();
+    ASSERT_EQ(Requests.size(), 2u);
+    for (const TShellRequest& Request : Requests) {
+        EXPECT_EQ(Request.Message, static_cast<DWORD>(NIM_ADD));
+        EXPECT_EQ(Request.Data.uFlags, 7u);
+        EXPECT_STREQ(Request.Data.szTip, "designed");
+    }
+    EXPECT_EQ(IconsInNotificationArea(), TrayIconsBefore + 1);
+
+    TTrayNotifyIcon* Hidden = NewIcon();
+    Hidden->BeginLoading();
+    Hidden->Loaded();
+    EXPECT_EQ(Requests.size(), 2u);
+}
+
+TEST_F(TrayIconTest, HideTaskHidesAndShowsTheApplicationWindow) {
+    HWND AppWindow = Application->Handle();
+    ShowWindow(AppWindow, SW_SHOWNORMAL);
+    TTrayNotifyIcon* Icon = NewIcon();
+
+    Icon->SetHideTask(true);
+    EXPECT_FALSE(IsWindowVisible(AppWindow));
+    Icon->SetHideTask(false);
+    EXPECT_TRUE(IsWindowVisible(AppWindow));
+
+    // While designed, only the property changes.
+    Icon->SetDesigning(true);
+    Icon->SetHideTask(true);
+    EXPECT_TRUE(Icon->HideTask());
+    EXPECT_TRUE(IsWindowVisible(AppWindow));
+    ShowWindow(AppWindow, SW_HIDE);
+}
+
+TEST_F(TrayIconTest, TaskbarCreatedAddsTheVisibleIconsAgain) {
+    TTrayNotifyIcon* Shown = NewIcon();
+    TTrayNotifyIcon* Hidden = NewIcon();
+    Shown->SetHint("shown");
+    Shown->SetIconVisible(true);
+    Requests.clear();
+
+    // A broadcast, as a restarted shell sends it: only top-level windows hear it.
+    PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    ASSERT_TRUE(PumpUntil([] { return !Requests.empty(); }, 3000));
+    PumpFor(200);
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Last().Message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(Last().Data.uID, Shown->IconId());
+    EXPECT_EQ(Last().Data.uFlags, 7u);
+    EXPECT_STREQ(Last().Data.szTip, "shown");
+
+    Shown->SetIconVisible(false);
+    Requests.clear();
+    PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    PumpFor(300);
+    EXPECT_TRUE(Requests.empty());
+    (void)Hidden;
+}
+
+} // namespace
+
+namespace {
+
+// Runs TrayIconShutdown.exe (built beside this program) and returns its output lines and exit code.
+std::vector<std::string> RunShutdownProgram(DWORD& ExitCode) {
+    char Path[MAX_PATH];
+    std::string Program(Path, GetModuleFileNameA(nullptr, Path, MAX_PATH));
+    Program.erase(Program.find_last_of("\\/") + 1);
+    Program += "TrayIconShutdown.exe";
+
+    SECURITY_ATTRIBUTES Inherit{sizeof Inherit, nullptr, TRUE};
+    HANDLE Read = nullptr, Write = nullptr;
+    EXPECT_TRUE(CreatePipe(&Read, &Write, &Inherit, 0));
+    SetHandleInformation(Read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA Startup{};
+    Startup.cb = sizeof Startup;
+    Startup.dwFlags = STARTF_USESTDHANDLES;
+    Startup.hStdOutput = Write;
+    Startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION Process{};
+    std::string CommandLine = "\"" + Program + "\"";
+    const BOOL Started = CreateProcessA(nullptr, CommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &Startup, &Process);
+    CloseHandle(Write);
+    std::vector<std::string> Lines;
+    if (!Started) {
+        ADD_FAILURE() << "cannot start " << Program;
+        CloseHandle(Read);
+        return Lines;
+    }
+    // Up to the sentinel line only: Wine's helper processes may keep the pipe open.
+    std::string Pending;
+    const DWORD Start = GetTickCount();
+    while (GetTickCount() - Start < 20000) {
+        DWORD Available = 0;
+        if (!PeekNamedPipe(Read, nullptr, 0, nullptr, &Available, nullptr))
+            break;
+        if (Available == 0) {
+            Sleep(10);
+            continue;
+        }
+        char Buffer[256];
+        DWORD Got = 0;
+        ReadFile(Read, Buffer, sizeof Buffer, &Got, nullptr);
+        Pending.append(Buffer, Got);
+        std::string::size_type End;
+        while ((End = Pending.find('\n')) != std::string::npos) {
+            Lines.push_back(Pending.substr(0, End));
+            Pending.erase(0, End + 1);
+        }
+        if (!Lines.empty() && Lines.back() == "END")
+            break;
+    }
+    if (WaitForSingleObject(Process.hProcess, 10000) != WAIT_OBJECT_0)
+        TerminateProcess(Process.hProcess, 99);
+    GetExitCodeProcess(Process.hProcess, &ExitCode);
+    CloseHandle(Process.hProcess);
+    CloseHandle(Process.hThread);
+    CloseHandle(Read);
+    return Lines;
+}
+
+// The forms, and with them a visible icon, may be destroyed after the unit has let go of the
+// manager: the delete request must still name a live manager window, and the program ends cleanly.
+TEST(TrayIconShutdownOrder, IconDestroyedAfterTheUnitShutdownIsDeletedThroughALiveManagerWindow) {
+    DWORD ExitCode = 1234;
+    const std::vector<std::string> Lines = RunShutdownProgram(ExitCode);
+    const std::vector<std::string> Expected{"SHOWN", "UNIT-DOWN 1", "REQUEST 2 1", "MANAGER-GONE 1", "END"};
+    EXPECT_EQ(Lines, Expected);
+    EXPECT_EQ(ExitCode, 0u);
+}
+
+} // namespace
