@@ -10,6 +10,10 @@ endif()
 
 # A native unit test program; every test case becomes its own ctest entry.
 function(cardwick_native_test name)
+  # Builds without tests (the fuzz preset) skip test programs altogether.
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gmock)
@@ -20,6 +24,10 @@ endfunction()
 # One ctest entry per program: each Wine start costs more than a test case.
 # The Wine tests share one prefix, its COM ports and its display, so they run one at a time.
 function(cardwick_win_test name)
+  # Builds without tests (the fuzz preset) skip test programs altogether.
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
