@@ -47,3 +47,16 @@ public:
 private:
     std::string FFileName;
 };
+
+#ifdef _WIN32
+#include "kit/Forms.h"
+
+// The settings dialog. For now an empty modal window with the dialog's caption, position and size,
+// a placeholder until the dialog's controls are built; it can be closed with its close box.
+class TfrmProperties : public TForm {
+public:
+    explicit TfrmProperties(TComponent* AOwner);
+};
+
+extern TfrmProperties* frmProperties;
+#endif

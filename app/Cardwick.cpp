@@ -1,0 +1,24 @@
+// The program block. The tray icon unit has registered its callback message and made its icon
+// manager before this runs (its start-up is a static object of that unit).
+
+#include "app/Unit1.h"
+#include "kit/Application.h"
+#include "kit/Forms.h"
+#include "settings/Unit2.h"
+#include "ui/Unit3.h"
+
+#include <windows.h>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    Application->Initialize();
+    Application->SetTitle("Orvela Cardwick");
+    // The first form is the main window; creating it already connects and starts reading.
+    Application->CreateForm(frmCardReader);
+    Application->CreateForm(frmProperties);
+    Application->CreateForm(frmAbout);
+    // Hidden unless asked for: the program then starts with only its tray icon.
+    if (!ReadSettingBool("General", "Show on startup"))
+        Application->SetShowMainForm(false);
+    Application->Run();
+    return 0;
+}
