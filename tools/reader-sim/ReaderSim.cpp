@@ -449,11 +449,14 @@ int TSimulator::Run() {
 int main(int argc, char** argv) {
     TSimOptions Options = ParseSimOptions(argc, argv);
 
-    // Never outlive the test or script that started us.
-    const pid_t Parent = getppid();
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != Parent)
-        return 0;
+    // Never outlive the test or script that started us. A program that Wine starts is detached
+    // (its parent exits at once), so the Windows tests hold a lifeline instead.
+    if (Options.Lifeline.empty()) {
+        const pid_t Parent = getppid();
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != Parent)
+            return 0;
+    }
     struct sigaction Action {};
     Action.sa_handler = OnSignal;
     sigaction(SIGTERM, &Action, nullptr);
