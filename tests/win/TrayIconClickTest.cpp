@@ -77,10 +77,15 @@ private:
     HWND FHandled = nullptr;
 };
 
+// These tests need no notification area: every request is taken as done.
+BOOL WINAPI AcceptEverything(DWORD, PNOTIFYICONDATAA) {
+    return TRUE;
+}
+
 class TrayIconClickTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TrayIconShell.NotifyIcon = [](DWORD, PNOTIFYICONDATAA) -> BOOL { return TRUE; };
+        TrayIconShell.NotifyIcon = AcceptEverything;
         Owner = std::make_unique<TComponent>(nullptr);
         Icon = new TTrayNotifyIcon(Owner.get());
         Icon->OnClick = TNotifyEvent::Function([this](TObject* Sender) {

@@ -13,6 +13,14 @@
 #include <memory>
 #include <string>
 
+// The holder below is constructed before the objects of every library, so it is destroyed after them.
+#ifdef _MSC_VER
+#pragma init_seg(lib)
+#define CONSTRUCTED_FIRST
+#else
+#define CONSTRUCTED_FIRST __attribute__((init_priority(101)))
+#endif
+
 namespace {
 
 void Say(const std::string& Line) {
@@ -42,7 +50,7 @@ struct TLateHolder {
     }
 };
 
-__attribute__((init_priority(101))) TLateHolder LateHolder;
+CONSTRUCTED_FIRST TLateHolder LateHolder;
 
 } // namespace
 
