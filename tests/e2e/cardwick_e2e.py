@@ -1,0 +1,486 @@
+"""The pieces of an end-to-end run: the real Cardwick.exe under Wine, reader-sim on a pty plugged
+into one of the prefix's COM ports, the UI driver that reads and works Cardwick's windows as a user
+would, and KeySink, the focused window that records what Cardwick types.
+
+Every time here is the host's monotonic clock (time.monotonic_ns), the clock reader-sim stamps its
+log with, so the two can be compared. Wine programs share our pipes with Wine's helper processes:
+their output is read line by line up to a sentinel, never to the end of the stream.
+"""
+
+import argparse
+import os
+import queue
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+MAIN_CAPTION = "Orvela Cardwick"
+INVALID_PORT_SETTINGS = "Invalid Port Settings!\n\nPlease configure the Port Settings in Properties."
+SENDING_TIMEOUT = ("Data sending timeout! Module will be disconnected now.\nPlease re-connect.\n\n"
+                   "If the error remains, check your device connection and Port Settings in Properties.")
+DEVICE_UNPLUGGED = "Device unplugged!"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def now_ms():
+    return time.monotonic_ns() / 1e6
+
+
+def wait_until(predicate, timeout_s, what, interval_s=0.05):
+    deadline = time.monotonic() + timeout_s
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(interval_s)
+
+
+def unescape(text):
+    """The UI driver's and KeySink's escapes: \\t \\n \\r \\\\ and \\xNN."""
+    return re.sub(r"\\(x[0-9A-Fa-f]{2}|.)",
+                  lambda m: {"t": "\t", "n": "\n", "r": "\r", "\\": "\\"}.get(
+                      m.group(1), chr(int(m.group(1)[1:], 16)) if m.group(1)[0] == "x" else m.group(1)),
+                  text)
+
+
+class LineReader:
+    """Reads a child's output lines on a thread, so a read can time out."""
+
+    def __init__(self, stream, name):
+        self.lines = queue.Queue()
+        self.name = name
+        threading.Thread(target=self._pump, args=(stream,), daemon=True).start()
+
+    def _pump(self, stream):
+        for raw in iter(stream.readline, b""):
+            self.lines.put((time.monotonic_ns(), raw.decode("latin-1").rstrip("\r\n")))
+        self.lines.put((time.monotonic_ns(), None))
+
+    def read(self, timeout_s):
+        try:
+            stamp, line = self.lines.get(timeout=timeout_s)
+        except queue.Empty:
+            raise Failure(self.name + ": no answer within %.0f s" % timeout_s)
+        if line is None:
+            raise Failure(self.name + ": output ended")
+        return stamp, line
+
+
+class Environment:
+    """Paths from the command line, and the Wine prefix of the run."""
+
+    def __init__(self, argv=None):
+        parser = argparse.ArgumentParser()
+        parser.add_argument("--cardwick", required=True)
+        parser.add_argument("--uidriver", required=True)
+        parser.add_argument("--sink", required=True)
+        parser.add_argument("--sim", required=True)
+        parser.add_argument("--port", default="COM3")
+        args = parser.parse_args(argv)
+        self.cardwick = args.cardwick
+        self.uidriver = args.uidriver
+        self.sink = args.sink
+        self.sim = args.sim
+        self.port = args.port
+        self.prefix = os.environ["WINEPREFIX"]
+        self.ports_dir = os.environ["CARDWICK_PORTS_DIR"]
+        self.ini = os.path.join(self.prefix, "drive_c", "windows", "cardwick.ini")
+        self.work = tempfile.mkdtemp(prefix="cardwick-e2e-")
+        self.unmanage_windows()
+
+    def unmanage_windows(self):
+        """Under Xvfb there is no window manager, and Wine then waits up to 2 s, on the program's
+        own thread, for one to acknowledge every top-level window shown or hidden. Windows of these
+        programs are left unmanaged, as a desktop without a window manager would treat them."""
+        reg = os.path.join(self.work, "unmanaged.reg")
+        with open(reg, "w") as f:
+            f.write("REGEDIT4\n\n")
+            for program in ("Cardwick.exe", "KeySink.exe", "uidriver.exe"):
+                f.write("[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\X11 Driver]\n"
+                        "\"Managed\"=\"N\"\n\n" % program)
+        subprocess.run(["wine", "regedit", "/S", reg], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def write_settings(self, general=None, ports=None):
+        """Writes cardwick.ini as the settings dialog would; None leaves a section out."""
+        lines = []
+        for section, values in (("General", general), ("Ports", ports)):
+            if values is None:
+                continue
+            lines.append("[%s]" % section)
+            lines += ["%s=%s" % item for item in values.items()]
+        with open(self.ini, "w", newline="\r\n") as f:
+            f.write("\n".join(lines) + "\n")
+
+    def remove_settings(self):
+        if os.path.exists(self.ini):
+            os.remove(self.ini)
+
+
+def standard_settings(show=False, suffix=True, port="COM3", baud="19200", parity="Even"):
+    return ({"Load on Windows startup": "0", "Show on startup": "1" if show else "0",
+             "Suffix Carriage Return": "1" if suffix else "0"},
+            {"Port": port, "Baud rate": baud, "Parity": parity})
+
+
+class ReaderSim:
+    """reader-sim on a new pty, plugged into the environment's COM port."""
+
+    count = 0
+
+    def __init__(self, env, *args):
+        ReaderSim.count += 1
+        self.log_path = os.path.join(env.work, "sim%d.log" % ReaderSim.count)
+        link = os.path.join(env.ports_dir, env.port.lower())
+        self.process = subprocess.Popen(
+            [env.sim, "--link", link, "--log", self.log_path, "--max-seconds", "300"] + list(args),
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.output = LineReader(self.process.stdout, "reader-sim")
+        _, line = self.output.read(10)
+        check(line.startswith("READY "), "reader-sim did not start: " + line)
+
+    def entries(self):
+        """(time in ms, 'RX'|'TX'|'NOTE', bytes or note text) for every log line so far."""
+        result = []
+        if not os.path.exists(self.log_path):
+            return result
+        with open(self.log_path) as f:
+            for line in f:
+                parts = line.rstrip("\n").split(" ", 2)
+                if len(parts) < 3:
+                    continue
+                stamp, kind, rest = int(parts[0]) / 1e6, parts[1], parts[2]
+                if kind in ("RX", "TX"):
+                    rest = bytes(int(h, 16) for h in rest.split())
+                result.append((stamp, kind, rest))
+        return result
+
+    def commands(self):
+        """(time in ms, command letter) of every command frame received."""
+        return [(t, chr(data[4])) for t, kind, data in self.entries() if kind == "RX" and len(data) > 4]
+
+    def notes(self):
+        return [text for _, kind, text in self.entries() if kind == "NOTE"]
+
+    def wait_for_commands(self, count, timeout_s):
+        return wait_until(lambda: len(self.commands()) >= count and self.commands(), timeout_s,
+                          "%d commands at reader-sim" % count)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+class UiDriver:
+    """The UI driver under Wine, one command a line."""
+
+    def __init__(self, env):
+        self.process = subprocess.Popen(["wine", env.uidriver], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.output = LineReader(self.process.stdout, "uidriver")
+
+    def call(self, command, timeout_s=30, allow_error=False):
+        self.process.stdin.write((command + "\n").encode("latin-1"))
+        self.process.stdin.flush()
+        rows = []
+        while True:
+            _, line = self.output.read(timeout_s)
+            if line.startswith("| "):
+                rows.append(line[2:])
+            elif line == "ok" or line.startswith("error"):
+                if line != "ok" and not allow_error:
+                    raise Failure("uidriver %r: %s" % (command, line))
+                return rows if line == "ok" else None
+
+    @staticmethod
+    def values(rows):
+        """Rows of "key<TAB>value" as a dict (the last of a repeated key wins, 'button' collects)."""
+        result = {}
+        for row in rows:
+            key, _, value = row.partition("\t")
+            if key == "button":
+                result.setdefault("buttons", []).append(unescape(value))
+            else:
+                result[key] = unescape(value)
+        return result
+
+    def message_box(self, timeout_ms):
+        rows = self.call("msgbox %d" % timeout_ms, timeout_s=timeout_ms / 1000 + 30, allow_error=True)
+        return None if rows is None else self.values(rows)
+
+    def expect_message_box(self, title, icon, text, timeout_ms=5000):
+        box = self.message_box(timeout_ms)
+        check(box is not None, "no message box (expected %r)" % text)
+        check((box["title"], box["icon"], box["text"], box.get("buttons")) == (title, icon, text, ["OK"]),
+              "message box %r" % box)
+        return box
+
+    def dismiss(self, box):
+        self.call("dismiss " + box["hwnd"])
+
+    def visible_main_caption(self):
+        """True when a visible top-level window carries the main caption."""
+        return self.call("wait 0 " + MAIN_CAPTION, allow_error=True) is not None
+
+    def window(self, hwnd):
+        return self.values(self.call("window " + hwnd))
+
+    def active_window(self):
+        return self.values(self.call("focus"))["active"]
+
+    def controls(self, hwnd):
+        """Every child control by its text (the window text; edits are looked up by position)."""
+        result = []
+        for row in self.call("children " + hwnd):
+            f = row.split("\t")
+            result.append({"hwnd": f[0], "class": f[3], "visible": f[4] == "1", "enabled": f[5] == "1",
+                           "rect": tuple(int(v) for v in f[6:10]), "text": unescape(f[10])})
+        return result
+
+    def status(self, bar):
+        return [(int(f[0]), f[1], unescape(f[2])) for f in (row.split("\t") for row in self.call("status " + bar))]
+
+    def tray_icons(self):
+        return [row.split("\t") for row in self.call("tray")]
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+
+
+class MainWindow:
+    """Cardwick's main window as the UI driver sees it: its controls found by their designed place."""
+
+    # Left, top of each control in the client area, as designed.
+    PLACES = {"btnConnect": (8, 8), "btnReadCardID": (8, 40), "btnDisconnect": (8, 72),
+              "btnProperties": (8, 104), "btnHide": (8, 136), "btnExit": (192, 136), "btnAbout": (256, 136),
+              "edtFactoryCode": (191, 8), "edtVersion": (192, 40), "edtModuleID": (191, 72),
+              "edtCardID": (192, 104), "anPoll": (318, 106)}
+
+    def __init__(self, ui, hwnd):
+        self.ui = ui
+        self.hwnd = hwnd
+        info = ui.window(hwnd)
+        check(info["class"] == "TfrmCardReader", "not the main window: %r" % info)
+        self.by_name = {}
+        self.all = ui.controls(hwnd)
+        for name, place in self.PLACES.items():
+            found = [c for c in self.all if c["rect"][:2] == place]
+            check(len(found) == 1, "%s not found at %r" % (name, place))
+            self.by_name[name] = found[0]
+        bars = [c for c in self.all if c["class"].lower() == "msctls_statusbar32"]
+        check(len(bars) == 1, "no status bar")
+        self.by_name["sbStatus"] = bars[0]
+
+    def hwnd_of(self, name):
+        return self.by_name[name]["hwnd"]
+
+    def control(self, name):
+        """The control's state now: text, enabled, visible."""
+        hwnd = self.hwnd_of(name)
+        for c in self.ui.controls(self.hwnd):
+            if c["hwnd"] == hwnd:
+                return c
+        raise Failure(name + " is gone")
+
+    def text(self, name):
+        return unescape(self.ui.call("text " + self.hwnd_of(name))[0])
+
+    def fields(self):
+        return tuple(self.text(n) for n in ("edtFactoryCode", "edtVersion", "edtModuleID", "edtCardID"))
+
+    def panels(self):
+        return [text for _, _, text in self.ui.status(self.hwnd_of("sbStatus"))]
+
+    def click(self, name):
+        self.ui.call("click " + self.hwnd_of(name))
+
+    def visible(self):
+        return self.ui.window(self.hwnd)["visible"] == "1"
+
+
+def find_main_window(ui, timeout_s=10):
+    """The main window, once it is visible and active (it brings itself to the front when shown)."""
+    def found():
+        hwnd = ui.active_window()
+        if hwnd not in ("0x0", "") and ui.window(hwnd)["class"] == "TfrmCardReader":
+            return hwnd
+        return None
+    return MainWindow(ui, wait_until(found, timeout_s, "the main window to become active", 0.1))
+
+
+class KeySink:
+    """KeySink under Wine: the focused window that records the keys Cardwick types."""
+
+    def __init__(self, env, title="Key Sink"):
+        self.process = subprocess.Popen(["wine", env.sink, "--title", title], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.output = LineReader(self.process.stdout, "KeySink")
+        _, line = self.output.read(30)
+        check(line.startswith("READY "), "KeySink did not start: " + line)
+        self.hwnd = "0x" + line.split()[1].lower()
+
+    def _command(self, command, sentinel, timeout_s=30):
+        self.process.stdin.write((command + "\n").encode())
+        self.process.stdin.flush()
+        lines = []
+        while True:
+            _, line = self.output.read(timeout_s)
+            if line == sentinel:
+                return lines
+            lines.append(line)
+
+    def focus(self):
+        self._command("focus", "OK")
+
+    def clear(self):
+        self._command("clear", "OK")
+
+    def text(self):
+        """What the window's character messages spelt since the last clear."""
+        for line in self._command("report", "END"):
+            if line.startswith("TEXT "):
+                return unescape(line[5:])
+        return ""
+
+    def close(self):
+        if self.process.poll() is None:
+            try:
+                self._command("quit", "BYE", timeout_s=10)
+            except Failure:
+                pass
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+
+
+class Cardwick:
+    """The real program under Wine, with the locale pinned for the status line's time."""
+
+    def __init__(self, env):
+        environment = dict(os.environ, LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
+        self.process = subprocess.Popen(["wine", env.cardwick], env=environment,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def running(self):
+        return self.process.poll() is None
+
+    def wait_exit(self, timeout_s):
+        try:
+            self.process.wait(timeout_s)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def kill(self):
+        if self.running():
+            self.process.kill()
+            self.process.wait()
+
+
+def status_time_candidates(start_s, end_s):
+    """The en-US long time texts ("h:mm:ss AM") of every second from start_s to end_s (wall clock)."""
+    texts = set()
+    for second in range(int(start_s) - 1, int(end_s) + 2):
+        t = time.localtime(second)
+        hour = t.tm_hour % 12 or 12
+        texts.add("%d:%02d:%02d %s" % (hour, t.tm_min, t.tm_sec, "AM" if t.tm_hour < 12 else "PM"))
+    return texts
+
+
+def check_status_line(line, message, start_s, end_s):
+    """The status line is the time of writing in the user's long time format, then the message."""
+    check(line.endswith(message), "status line %r does not end with %r" % (line, message))
+    stamp = line[: -len(message)]
+    check(stamp in status_time_candidates(start_s, end_s),
+          "status line %r: %r is not a time between the checks" % (line, stamp))
+
+
+def screenshot(path):
+    subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", path], check=True)
+
+
+def tray_picture(ui, work):
+    """Which of the image list's pictures the notification area shows: 0 (blue screen) or 1 (cyan
+    screen), told apart by the pixels of the first tray icon."""
+    icons = ui.tray_icons()
+    check(len(icons) >= 1, "no tray icon")
+    _, x, y, w, h = icons[0]
+    path = os.path.join(work, "tray.png")
+    screenshot(path)
+    out = subprocess.run(["convert", path, "-crop", "%sx%s+%s+%s" % (w, h, x, y), "+repage", "-depth", "8",
+                          "txt:-"], check=True, capture_output=True, text=True).stdout
+    blue = cyan = 0
+    for m in re.finditer(r"\((\d+),(\d+),(\d+)", out):
+        r, g, b = (int(v) for v in m.groups())
+        if r < 60 and g < 60 and b > 200:
+            blue += 1
+        elif r < 60 and g > 200 and b > 200:
+            cyan += 1
+    if blue >= 6 and cyan == 0:
+        return 0
+    if cyan >= 6 and blue == 0:
+        return 1
+    raise Failure("tray icon shows neither picture (blue %d, cyan %d)" % (blue, cyan))
+
+
+class Run:
+    """Runs named steps, each printing its result; the process exits non-zero at the first failure."""
+
+    def __init__(self, name):
+        self.name = name
+        self.cleanups = []
+        self.passed = 0
+
+    def on_exit(self, action):
+        self.cleanups.append(action)
+
+    def step(self, title, action):
+        start = time.monotonic()
+        try:
+            action()
+        except Failure as e:
+            print("FAIL  %s: %s" % (title, e), flush=True)
+            raise
+        self.passed += 1
+        print("ok    %s (%.1f s)" % (title, time.monotonic() - start), flush=True)
+
+    def __enter__(self):
+        print("== " + self.name, flush=True)
+        return self
+
+    def __exit__(self, kind, value, tb):
+        for action in reversed(self.cleanups):
+            try:
+                action()
+            except Exception as e:  # a cleanup must not hide the failure
+                print("cleanup: %s" % e, file=sys.stderr)
+        if kind is None:
+            print("== %s: %d steps passed" % (self.name, self.passed), flush=True)
+        elif kind is Failure:
+            sys.exit(1)
+        return False

@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Cardwick started on a machine without settings, then set up and driven by hand: the start-up
+warning, the hidden window and tray icon, the designed layout, the port settings read at every
+connection, and reading switched on and off with the buttons."""
+
+import time
+
+from cardwick_e2e import (INVALID_PORT_SETTINGS, MAIN_CAPTION, Cardwick, Environment, KeySink, ReaderSim,
+                          Run, UiDriver, check, check_status_line, find_main_window, standard_settings,
+                          tray_picture, wait_until)
+
+env = Environment()
+
+with Run("start-up without settings, then connect and read by hand") as run:
+    env.remove_settings()
+    sim = ReaderSim(env, "--cards", "0004211311")
+    run.on_exit(sim.stop)
+    ui = UiDriver(env)
+    run.on_exit(ui.close)
+    cardwick = Cardwick(env)
+    run.on_exit(cardwick.kill)
+    state = {}
+
+    def no_settings():
+        box = ui.expect_message_box("Warning", "warning", INVALID_PORT_SETTINGS, timeout_ms=20000)
+        check(not ui.visible_main_caption(), "the main window is shown behind the warning")
+        ui.dismiss(box)
+        check(ui.message_box(1500) is None, "a second message box")
+        check(not ui.visible_main_caption(), "the main window is shown")
+        check(len(ui.tray_icons()) == 1, "not exactly one tray icon")
+        check(cardwick.running(), "Cardwick ended")
+        check(sim.commands() == [], "commands were sent: %r" % sim.commands())
+
+    def shown_by_tray_double_click():
+        ui.call("traydblclick 0")
+        main = find_main_window(ui)
+        state["main"] = main
+        info = ui.window(main.hwnd)
+        check(info["text"] == MAIN_CAPTION, "caption %r" % info["text"])
+        check(info["client"] == "338\t185", "client size %r" % info["client"])
+        check(info["rect"].split("\t")[:2] == ["420", "271"], "position %r" % info["rect"])
+        check(main.panels() == ["Disconnected", ""], "panels %r" % main.panels())
+        edge, alignment, _ = ui.status(main.hwnd_of("sbStatus"))[0]
+        check((edge, alignment) == (75, "center"), "panel 0 %r %r" % (edge, alignment))
+
+    def designed_layout():
+        main = state["main"]
+        # name: (left, top, width, height, text, enabled)
+        designed = {
+            "btnConnect": (8, 8, 81, 25, "&Connect", True),
+            "btnReadCardID": (8, 40, 81, 25, "&Start Reading", False),
+            "btnDisconnect": (8, 72, 81, 25, "&Disconnect", False),
+            "btnProperties": (8, 104, 81, 25, "&Properties", True),
+            "btnHide": (8, 136, 81, 25, "&Hide", True),
+            "btnExit": (192, 136, 57, 25, "E&xit", True),
+            "btnAbout": (256, 136, 57, 25, "&About", True),
+            "edtFactoryCode": (191, 8, 121, 21, "", True),
+            "edtVersion": (192, 40, 121, 21, "", True),
+            "edtModuleID": (191, 72, 121, 21, "", True),
+            "edtCardID": (192, 104, 121, 21, "", True),
+            "anPoll": (318, 106, 16, 16, "", True),
+        }
+        for name, (left, top, width, height, text, enabled) in designed.items():
+            c = main.control(name)
+            check(c["rect"] == (left, top, width, height), "%s at %r" % (name, c["rect"]))
+            check((c["text"], c["enabled"]) == (text, enabled), "%s: %r" % (name, c))
+        labels = {c["text"]: c for c in main.all if c["class"].lower() == "static"}
+        # Right-aligned labels that size themselves to their text keep their designed right edge.
+        for text, right, top in (("Serial Number:", 186, 8), ("Version:", 182, 40), ("Module ID:", 183, 72),
+                                 ("Card ID:", 183, 104)):
+            check(text in labels, "no label %r" % text)
+            x, y, w, _ = labels[text]["rect"]
+            check((x + w, y) == (right, top), "label %r at %r" % (text, labels[text]["rect"]))
+
+    def incomplete_settings_refused():
+        main = state["main"]
+        general, ports = standard_settings()
+        del ports["Parity"]
+        env.write_settings(general, ports)
+        main.click("btnConnect")
+        box = ui.expect_message_box("Warning", "warning", INVALID_PORT_SETTINGS)
+        ui.dismiss(box)
+        check(main.panels()[0] == "Disconnected", "panels %r" % main.panels())
+        check(main.control("btnConnect")["enabled"] and not main.control("btnDisconnect")["enabled"],
+              "buttons changed")
+        check(sim.commands() == [], "commands were sent")
+
+    def connect_with_lower_case_parity():
+        main = state["main"]
+        general, ports = standard_settings(parity="none")
+        env.write_settings(general, ports)
+        start = time.time()
+        main.click("btnConnect")
+        wait_until(lambda: main.fields()[:3] == ("30571846", "2.31", "01"), 10, "the module's identity")
+        check([letter for _, letter in sim.commands()] == ["B", "V"], "commands %r" % sim.commands())
+        panels = main.panels()
+        check(panels[0] == "Connected", "panels %r" % panels)
+        check_status_line(panels[1], ": Get Version OK", start, time.time())
+        enabled = {n: main.control(n)["enabled"] for n in
+                   ("btnConnect", "btnProperties", "btnReadCardID", "btnDisconnect")}
+        check(enabled == {"btnConnect": False, "btnProperties": False, "btnReadCardID": True,
+                          "btnDisconnect": True}, "buttons %r" % enabled)
+        check(ui.message_box(0) is None, "a message box")
+
+    def start_stop_start():
+        main = state["main"]
+        captions = []
+        for _ in range(3):
+            main.click("btnReadCardID")
+            before = captions[-1] if captions else "&Start Reading"
+            wait_until(lambda: main.text("btnReadCardID") != before, 5, "the caption to change")
+            captions.append(main.text("btnReadCardID"))
+        check(captions == ["Stop Reading", "Read Card ID", "Stop Reading"], "captions %r" % captions)
+        wait_until(lambda: main.fields()[3] == "0004211311", 5, "the card")
+        check(tray_picture(ui, env.work) == 1, "the tray does not show the reading picture")
+
+    def disconnect_while_reading():
+        main = state["main"]
+        wait_until(lambda: main.panels()[1].endswith(": Read Card ID OK"), 5, "a poll")
+        line = main.panels()[1]
+        polls = len(sim.commands())
+        main.click("btnDisconnect")
+        wait_until(lambda: main.panels()[0] == "Disconnected", 5, "Disconnected")
+        check(main.text("btnReadCardID") == "Read Card ID", "caption %r" % main.text("btnReadCardID"))
+        check(main.fields() == ("", "", "", ""), "fields %r" % (main.fields(),))
+        check(main.panels()[1] == line, "status line changed to %r" % main.panels()[1])
+        check(tray_picture(ui, env.work) == 0, "the tray does not show the idle picture")
+        time.sleep(1.2)
+        check(len(sim.commands()) <= polls + 1, "polls go on after Disconnect")
+        check(main.control("btnConnect")["enabled"] and not main.control("btnReadCardID")["enabled"],
+              "buttons after Disconnect")
+
+    def exit_button_ends_the_program():
+        main = state["main"]
+        main.click("btnExit")
+        check(cardwick.wait_exit(15), "Cardwick did not end")
+
+    run.step("no settings file: one warning, hidden window, tray icon only, nothing polled", no_settings)
+    run.step("tray double click shows the window, Disconnected", shown_by_tray_double_click)
+    run.step("the designed layout", designed_layout)
+    run.step("a missing port setting is refused with the warning", incomplete_settings_refused)
+    run.step("Connect with Parity 'none' identifies the module", connect_with_lower_case_parity)
+    run.step("Start, stop, start reading: the button's captions; tray picture 1", start_stop_start)
+    run.step("Disconnect while reading: stopped, fields empty, status line kept, picture 0",
+             disconnect_while_reading)
+    run.step("the Exit button ends the program", exit_button_ends_the_program)
