@@ -1,0 +1,488 @@
+#pragma once
+// Controls: every one a standard Win32 window (a button is a BUTTON, a label a STATIC, a status bar
+// an msctls_statusbar32), so that automation tools and screen readers see an ordinary window.
+//
+// A control keeps its properties itself and applies them to its window when it has one. Windows
+// are made late: a form makes its own when its design is complete, or when it is first shown, and
+// then makes its controls' windows; a control given a parent that already has a window gets one at
+// once. So a designed form sets its properties freely, in any order, while loading.
+//
+// Notifications that Win32 sends to a parent (WM_COMMAND, WM_CTLCOLOR..., WM_DRAWITEM) are handed
+// back to the control they concern, so each control handles its own clicks and colours.
+
+#include "kit/Component.h"
+#include "kit/Events.h"
+#include "kit/Graphics.h"
+#include "kit/Messages.h"
+#include "kit/Sets.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+#include <windows.h>
+
+class TWinControl;
+class TForm;
+
+enum TAnchorKind { akLeft, akTop, akRight, akBottom };
+using TAnchors = TSet<TAnchorKind, std::uint8_t>;
+
+enum TAlignment { taLeftJustify, taRightJustify, taCenter };
+
+enum TCursor { crDefault, crArrow, crHandPoint };
+
+enum TBevelCut { bvNone, bvLowered, bvRaised };
+
+// What a control's window is made of; a control's CreateParams fills it in.
+struct TCreateParams {
+    std::string ClassName;
+    DWORD Style = 0;
+    DWORD ExStyle = 0;
+    // Whether ClassName is a window class of the system (then the control subclasses it) or one
+    // the layer registers for the control.
+    bool SystemClass = true;
+    // Added to the window's height: a drop-down list's window includes its list.
+    int ExtraHeight = 0;
+};
+
+class TControl : public TComponent {
+public:
+    explicit TControl(TComponent* AOwner);
+    ~TControl() override;
+
+    TWinControl* Parent() const { return FParent; }
+    void SetParent(TWinControl* Value);
+
+    // Position and size in pixels, relative to the parent's client area (for a form: the screen).
+    int Left() const { return FLeft; }
+    int Top() const { return FTop; }
+    int Width() const { return FWidth; }
+    int Height() const { return FHeight; }
+    void SetLeft(int Value) { SetBounds(Value, FTop, FWidth, FHeight); }
+    void SetTop(int Value) { SetBounds(FLeft, Value, FWidth, FHeight); }
+    void SetWidth(int Value) { SetBounds(FLeft, FTop, Value, FHeight); }
+    void SetHeight(int Value) { SetBounds(FLeft, FTop, FWidth, Value); }
+    virtual void SetBounds(int ALeft, int ATop, int AWidth, int AHeight);
+
+    // Keeps the distance to these edges of the parent when the parent is resized. Default
+    // [akLeft, akTop].
+    TAnchors Anchors() const { return FAnchors; }
+    void SetAnchors(TAnchors Value);
+
+    bool Visible() const { return FVisible; } // default true
+    virtual void SetVisible(bool Value);
+    void Show() { SetVisible(true); }
+    void Hide() { SetVisible(false); }
+    bool Enabled() const { return FEnabled; } // default true
+    virtual void SetEnabled(bool Value);
+
+    // The window text: a button's or label's caption, an edit's contents.
+    const std::string& Caption() const;
+    void SetCaption(const std::string& Value);
+
+    // Taken from the parent while ParentFont is true; changing it makes ParentFont false.
+    TFont* Font() { return &FFont; }
+    bool ParentFont() const { return FParentFont; } // default true
+    void SetParentFont(bool Value);
+    // The background; taken from the parent while ParentColor is true.
+    TColor Color() const { return FColor; }
+    void SetColor(TColor Value);
+    bool ParentColor() const { return FParentColor; }
+    void SetParentColor(bool Value);
+    TCursor Cursor() const { return FCursor; } // default crDefault
+    void SetCursor(TCursor Value) { FCursor = Value; }
+
+    // Position in the parent's tab order; only windows with TabStop are reached by Tab.
+    int TabOrder() const;
+    void SetTabOrder(int Value);
+    bool TabStop() const { return FTabStop; }
+    void SetTabStop(bool Value);
+
+    TNotifyEvent OnClick;
+    TNotifyEvent OnMouseEnter;
+    TNotifyEvent OnMouseLeave;
+
+    HWND Handle();
+    bool HandleAllocated() const { return FHandle != nullptr; }
+    void SetFocus();
+    bool Focused() const;
+    // The form this control sits on, if any.
+    TForm* ParentForm() const;
+
+    void Loaded() override;
+    // The control's click: raises OnClick.
+    virtual void Click();
+
+    // The control whose window this is, or null for windows of others.
+    static TControl* FromHandle(HWND Window);
+
+protected:
+    virtual void CreateParams(TCreateParams& Params);
+    // Makes the window when the parent has one; a form makes its own.
+    virtual void CreateHandle();
+    // Makes the window from CreateParams at the given place, under Parent (a form: its owner).
+    void MakeWindow(HWND ParentWindow, int X, int Y, int W, int H, DWORD ExtraStyle);
+    // Whether the control takes part in its parent's tab order. Labels and pictures do not.
+    virtual bool InTabList() const { return true; }
+    // After the window is made: fills in what the styles do not carry (font, check state, items).
+    virtual void CreateWnd() {}
+    virtual void WndProc(TMessage& Message);
+    void DefaultHandler(TMessage& Message);
+
+    // Notifications of the parent's, handed back to this control. Return true when handled.
+    virtual bool CNCommand(WORD Code);
+    virtual bool CNCtlColor(HDC DC, LRESULT& Brush);
+    virtual bool CNDrawItem(const DRAWITEMSTRUCT& Item);
+
+    // The pointer entered or left the control.
+    virtual void MouseEnter();
+    virtual void MouseLeave();
+
+    virtual void FontChanged();
+    virtual void ColorChanged();
+    virtual void TextChanged() {}
+    bool Loading() const { return ComponentState().Contains(csLoading); }
+    void RecreateWnd();
+
+    // The brush of Color, made when first needed.
+    HBRUSH BackgroundBrush();
+    int ControlId() const { return FId; }
+
+    int FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
+
+private:
+    friend class TWinControl;
+    friend class TForm;
+
+    void DestroyHandle();
+    void ParentFontChanged();
+    void ParentColorChanged();
+    void FontChangedEvent(TObject* Sender);
+    void TakeAnchorRules();
+    void ParentResized(int ClientWidth, int ClientHeight);
+    static LRESULT CALLBACK SubclassProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
+                                         DWORD_PTR RefData);
+    static LRESULT CALLBACK ClassWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+    static LRESULT Dispatch(TControl* Self, HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+
+    TWinControl* FParent = nullptr;
+    HWND FHandle = nullptr;
+    bool FSystemClass = true;
+    int FId;
+    TAnchors FAnchors{akLeft, akTop};
+    // Distance to the parent's right and bottom edges, taken when the anchors were set.
+    int FAnchorRight = 0, FAnchorBottom = 0;
+    bool FVisible = true;
+    bool FEnabled = true;
+    mutable std::string FCaption;
+    TFont FFont;
+    bool FParentFont = true;
+    bool FFontFromParent = false;
+    TColor FColor = clBtnFace;
+    bool FParentColor = true;
+    HBRUSH FBrush = nullptr;
+    TCursor FCursor = crDefault;
+    bool FTabStop = false;
+    int FTabOrderValue = -1;
+    bool FMouseInside = false;
+};
+
+// A control that holds other controls: the form, group boxes, panels.
+class TWinControl : public TControl {
+public:
+    explicit TWinControl(TComponent* AOwner);
+    ~TWinControl() override;
+
+    int ControlCount() const { return static_cast<int>(FControls.size()); }
+    TControl* Controls(int Index) const { return FControls.at(static_cast<std::size_t>(Index)); }
+
+    // The client area's size: the window's when it has one, else what the design gives.
+    virtual int ClientWidth() const { return FWidth; }
+    virtual int ClientHeight() const { return FHeight; }
+
+    // The controls in tab order (windowed controls only).
+    const std::vector<TControl*>& TabList() const { return FTabList; }
+
+protected:
+    void CreateHandle() override;
+    void WndProc(TMessage& Message) override;
+    void FontChanged() override;
+    void ColorChanged() override;
+    // Applies the anchors of the children to a new client size.
+    void ClientResized();
+
+private:
+    friend class TControl;
+    friend class TForm;
+
+    void InsertControl(TControl* Control);
+    void RemoveControl(TControl* Control);
+    void FixupTabList();
+    void ApplyTabOrder();
+    void CreateChildHandles();
+
+    std::vector<TControl*> FControls;
+    std::vector<TControl*> FTabList;
+    bool FTabListFixed = false;
+};
+
+class TButton : public TControl {
+public:
+    explicit TButton(TComponent* AOwner);
+
+    // The button Enter presses when the focus is on no other button.
+    bool Default() const { return FDefault; } // default false
+    void SetDefault(bool Value);
+    // The result a modal form closes with when this button is clicked; 0 closes nothing.
+    int ModalResult() const { return FModalResult; }
+    void SetModalResult(int Value) { FModalResult = Value; }
+
+    void Click() override;
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+    bool CNCommand(WORD Code) override;
+
+private:
+    friend class TForm;
+    void UpdateDefaultStyle(bool Active);
+
+    bool FDefault = false;
+    int FModalResult = 0;
+};
+
+class TCheckBox : public TControl {
+public:
+    explicit TCheckBox(TComponent* AOwner);
+
+    bool Checked() const; // default false
+    void SetChecked(bool Value);
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+    void CreateWnd() override;
+    bool CNCommand(WORD Code) override;
+
+private:
+    mutable bool FChecked = false;
+};
+
+class TEdit : public TControl {
+public:
+    explicit TEdit(TComponent* AOwner);
+
+    const std::string& Text() const { return Caption(); }
+    void SetText(const std::string& Value) { SetCaption(Value); }
+    bool ReadOnly() const { return FReadOnly; } // default false
+    void SetReadOnly(bool Value);
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+
+private:
+    bool FReadOnly = false;
+};
+
+class TLabel : public TControl {
+public:
+    explicit TLabel(TComponent* AOwner);
+
+    TAlignment Alignment() const { return FAlignment; } // default taLeftJustify
+    void SetAlignment(TAlignment Value);
+    // Sizes the label to its text: the height always, the width too unless WordWrap. A
+    // right-aligned label keeps its right edge.
+    bool AutoSize() const { return FAutoSize; } // default true
+    void SetAutoSize(bool Value);
+    bool WordWrap() const { return FWordWrap; } // default false
+    void SetWordWrap(bool Value);
+
+    void Loaded() override;
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+    bool InTabList() const override { return false; }
+    bool CNCommand(WORD Code) override;
+    void FontChanged() override;
+    void TextChanged() override;
+    void AdjustBounds();
+
+private:
+    TAlignment FAlignment = taLeftJustify;
+    bool FAutoSize = true;
+    bool FWordWrap = false;
+};
+
+// The entries of a combo box, kept in the box's window when it has one.
+class TComboBox;
+class TComboItems {
+public:
+    int Count() const { return static_cast<int>(FItems.size()); }
+    const std::string& operator[](int Index) const { return FItems.at(static_cast<std::size_t>(Index)); }
+    // Adds an entry (at its sorted place in a sorted box) and returns its index.
+    int Add(const std::string& Item);
+    void Clear();
+    int IndexOf(const std::string& Item) const;
+
+private:
+    friend class TComboBox;
+    explicit TComboItems(TComboBox& Box) : FBox(Box) {}
+    TComboBox& FBox;
+    std::vector<std::string> FItems;
+};
+
+// A drop-down list: the user picks one of the entries and cannot type.
+class TComboBox : public TControl {
+public:
+    explicit TComboBox(TComponent* AOwner);
+
+    TComboItems& Items() { return FItems; }
+    const TComboItems& Items() const { return FItems; }
+    // Entries kept in alphabetical order, not case-sensitive, as the control orders them.
+    bool Sorted() const { return FSorted; } // default false
+    void SetSorted(bool Value);
+    // The selected entry; -1 for none.
+    int ItemIndex() const;
+    void SetItemIndex(int Value);
+    // The selected entry's text; empty when none is selected.
+    std::string Text() const;
+
+    TNotifyEvent OnChange;
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+    void CreateWnd() override;
+    bool CNCommand(WORD Code) override;
+
+private:
+    friend class TComboItems;
+    TComboItems FItems;
+    bool FSorted = false;
+    mutable int FItemIndex = -1;
+};
+
+class TGroupBox : public TWinControl {
+public:
+    explicit TGroupBox(TComponent* AOwner);
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+};
+
+class TPanel : public TWinControl {
+public:
+    explicit TPanel(TComponent* AOwner);
+
+    TBevelCut BevelInner() const { return FBevelInner; } // default bvNone
+    void SetBevelInner(TBevelCut Value);
+    TBevelCut BevelOuter() const { return FBevelOuter; } // default bvRaised
+    void SetBevelOuter(TBevelCut Value);
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+    void WndProc(TMessage& Message) override;
+
+private:
+    void Paint(HDC DC);
+
+    TBevelCut FBevelInner = bvNone;
+    TBevelCut FBevelOuter = bvRaised;
+};
+
+// A picture on the form: an owner-drawn STATIC.
+class TImage : public TControl {
+public:
+    explicit TImage(TComponent* AOwner);
+
+    TPicture* Picture() { return &FPicture; }
+    bool Center() const { return FCenter; } // default false
+    void SetCenter(bool Value);
+    bool Stretch() const { return FStretch; } // default false
+    void SetStretch(bool Value);
+    // A bitmap's background colour (its bottom-left pixel's) is not drawn.
+    bool Transparent() const { return FTransparent; } // default false
+    void SetTransparent(bool Value);
+    // Sizes the control to the picture.
+    bool AutoSize() const { return FAutoSize; } // default false
+    void SetAutoSize(bool Value);
+
+    void Loaded() override;
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+    bool InTabList() const override { return false; }
+    bool CNDrawItem(const DRAWITEMSTRUCT& Item) override;
+
+private:
+    void PictureChanged(TObject* Sender);
+    void AdjustSize();
+
+    TPicture FPicture;
+    bool FCenter = false;
+    bool FStretch = false;
+    bool FTransparent = false;
+    bool FAutoSize = false;
+};
+
+enum TCommonAVI { aviNone, aviFindComputer };
+
+// The common controls' animation, playing a stock clip of the system's.
+class TAnimate : public TControl {
+public:
+    explicit TAnimate(TComponent* AOwner);
+
+    TCommonAVI CommonAVI() const { return FCommonAVI; } // default aviNone
+    void SetCommonAVI(TCommonAVI Value);
+    bool Active() const { return FActive; } // default false
+    void SetActive(bool Value);
+    // Frames counted from 1; 0 means the clip's first or last frame.
+    int StartFrame() const { return FStartFrame; } // default 1
+    void SetStartFrame(int Value);
+    int StopFrame() const { return FStopFrame; } // default 0
+    void SetStopFrame(int Value);
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+    void CreateWnd() override;
+
+private:
+    void OpenClip();
+    void UpdatePlaying();
+
+    TCommonAVI FCommonAVI = aviNone;
+    bool FActive = false;
+    int FStartFrame = 1;
+    int FStopFrame = 0;
+};
+
+class TStatusBar;
+struct TStatusPanel {
+    std::string Text;
+    int Width = 50;
+    TAlignment Alignment = taLeftJustify;
+};
+
+// The status bar along the parent's bottom edge, in panels.
+class TStatusBar : public TControl {
+public:
+    explicit TStatusBar(TComponent* AOwner);
+
+    int PanelCount() const { return static_cast<int>(FPanels.size()); }
+    // Adds a panel and returns its index.
+    int AddPanel(const std::string& Text, int Width, TAlignment Alignment = taLeftJustify);
+    const TStatusPanel& Panel(int Index) const { return FPanels.at(static_cast<std::size_t>(Index)); }
+    void SetPanelText(int Index, const std::string& Text);
+    void SetPanelWidth(int Index, int Width);
+    void SetPanelAlignment(int Index, TAlignment Alignment);
+
+protected:
+    void CreateParams(TCreateParams& Params) override;
+    void CreateWnd() override;
+
+private:
+    friend class TWinControl;
+    void UpdateParts();
+    void UpdatePanelText(int Index);
+    void FitToParent();
+
+    std::vector<TStatusPanel> FPanels;
+};

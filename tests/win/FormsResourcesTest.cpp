@@ -1,0 +1,166 @@
+// The program's resources as the built executable carries them, and the picture objects that hold
+// them: icons copied with Assign, the image list, the transparent check mark.
+
+#include "app/res/Resources.h"
+#include "kit/Graphics.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<char> OwnVersionInfo() {
+    char Path[MAX_PATH];
+    GetModuleFileNameA(nullptr, Path, MAX_PATH);
+    DWORD Ignored = 0;
+    DWORD Size = GetFileVersionInfoSizeA(Path, &Ignored);
+    std::vector<char> Info(Size);
+    if (!Size || !GetFileVersionInfoA(Path, 0, Size, Info.data()))
+        Info.clear();
+    return Info;
+}
+
+std::string VersionString(std::vector<char>& Info, const std::string& Key) {
+    char* Value = nullptr;
+    UINT Length = 0;
+    std::string Block = "\\StringFileInfo\\040904E4\\" + Key;
+    if (!VerQueryValueA(Info.data(), Block.c_str(), reinterpret_cast<void**>(&Value), &Length))
+        return "<missing>";
+    return std::string(Value, Length).c_str();
+}
+
+TEST(FormsResourcesTest, TheExecutableCarriesItsVersionInformation) {
+    std::vector<char> Info = OwnVersionInfo();
+    ASSERT_FALSE(Info.empty());
+    VS_FIXEDFILEINFO* Fixed = nullptr;
+    UINT Length = 0;
+    ASSERT_TRUE(VerQueryValueA(Info.data(), "\\", reinterpret_cast<void**>(&Fixed), &Length));
+    EXPECT_EQ(Fixed->dwFileVersionMS, 0x00010002u);
+    EXPECT_EQ(Fixed->dwFileVersionLS, 0x00000000u);
+    EXPECT_EQ(Fixed->dwProductVersionMS, 0x00010002u);
+    EXPECT_EQ(Fixed->dwProductVersionLS, 0x00000000u);
+
+    WORD* Translation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(Info.data(), "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&Translation), &Length));
+    ASSERT_EQ(Length, 4u);
+    EXPECT_EQ(Translation[0], 0x0409);
+    EXPECT_EQ(Translation[1], 0x04E4);
+
+    const std::pair<const char*, const char*> Strings[] = {
+        {"FileDescription", "Orvela Cardwick"},
+        {"ProductName", "Orvela Cardwick"},
+        {"Comments", "Orvela Cardwick for Proximity Card Reader"},
+        {"FileVersion", "1.2.0.0"},
+        {"ProductVersion", "1.2.0.0"},
+        {"CompanyName", "The Cardwick developers"},
+        {"LegalCopyright", "Copyright (C) 2026 The Cardwick developers"},
+        {"InternalName", ""},
+        {"OriginalFilename", ""},
+        {"LegalTrademarks", ""},
+    };
+    for (const auto& [Key, Expected] : Strings)
+        EXPECT_EQ(VersionString(Info, Key), Expected) << Key;
+}
+
+TEST(FormsResourcesTest, TheProgramIconIs32By32InSixteenColours) {
+    HRSRC Group =
+        FindResourceA(nullptr, MAKEINTRESOURCEA(IDI_CARDWICK), MAKEINTRESOURCEA(3 + 11)); // RT_GROUP_ICON
+    ASSERT_NE(Group, nullptr);
+    auto* Dir = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, Group)));
+    ASSERT_NE(Dir, nullptr);
+    // GRPICONDIR: reserved, type, count; then one 14-byte entry: width, height, colours, ...
+    EXPECT_EQ(Dir[4], 1) << "one picture";
+    EXPECT_EQ(Dir[6], 32);
+    EXPECT_EQ(Dir[7], 32);
+    EXPECT_EQ(Dir[8], 16) << "sixteen colours";
+
+    TIcon Icon;
+    Icon.LoadFromResourceID(IDI_CARDWICK);
+    EXPECT_EQ(Icon.Width(), 32);
+    EXPECT_EQ(Icon.Height(), 32);
+}
+
+TEST(FormsResourcesTest, IconsAreCopiedNotShared) {
+    TIcon Source, Copy;
+    int Changes = 0;
+    Copy.OnChange = TNotifyEvent::Function([&Changes](TObject*) { ++Changes; });
+    Source.LoadFromResourceID(IDI_IMAGE_IDLE);
+    Copy.Assign(Source);
+    ASSERT_FALSE(Copy.Empty());
+    EXPECT_NE(Copy.Handle(), Source.Handle()) << "each icon owns its own picture";
+    EXPECT_EQ(Changes, 1);
+    Source.SetHandle(nullptr);
+    EXPECT_TRUE(Source.Empty());
+    EXPECT_EQ(Copy.Width(), 16) << "the copy outlives its source";
+    Copy.Assign(Source);
+    EXPECT_TRUE(Copy.Empty()) << "an empty source empties the copy";
+    EXPECT_EQ(Changes, 2);
+}
+
+TEST(FormsResourcesTest, TheImageListHoldsThreeMaskedPicturesAndCopiesThemIntoIcons) {
+    TImageList List(nullptr);
+    for (int Id : {IDI_IMAGE_IDLE, IDI_IMAGE_READING, IDI_IMAGE_TICK})
+        List.AddResourceIcon(Id);
+    ASSERT_EQ(List.Count(), 3);
+    TIcon Icon;
+    for (int I = 0; I < 3; ++I) {
+        List.GetIcon(I, Icon);
+        ASSERT_FALSE(Icon.Empty());
+        EXPECT_EQ(Icon.Width(), 16);
+        EXPECT_EQ(Icon.Height(), 16);
+        ICONINFO Info;
+        ASSERT_TRUE(GetIconInfo(Icon.Handle(), &Info));
+        // Every picture leaves its bottom-left corner see-through (mask set) and covers (3, 3).
+        HDC DC = CreateCompatibleDC(nullptr);
+        HGDIOBJ Old = SelectObject(DC, Info.hbmMask);
+        EXPECT_EQ(GetPixel(DC, 0, 15), RGB(255, 255, 255)) << "image " << I;
+        EXPECT_EQ(GetPixel(DC, 3, 3), RGB(0, 0, 0)) << "image " << I;
+        SelectObject(DC, Old);
+        DeleteDC(DC);
+        DeleteObject(Info.hbmMask);
+        if (Info.hbmColor)
+            DeleteObject(Info.hbmColor);
+    }
+    HICON Before = Icon.Handle();
+    List.GetIcon(3, Icon);
+    EXPECT_EQ(Icon.Handle(), Before) << "an index outside the list leaves the icon alone";
+}
+
+TEST(FormsResourcesTest, TheCheckMarkIsDrawnTransparentOnItsLightGrey) {
+    TPicture Picture;
+    Picture.Bitmap()->LoadFromResourceID(IDB_CHECKMARK);
+    ASSERT_EQ(Picture.Width(), 16);
+    ASSERT_EQ(Picture.Height(), 16);
+    EXPECT_EQ(Picture.Bitmap()->TransparentColor(), static_cast<TColor>(RGB(192, 192, 192)));
+
+    HDC Screen = GetDC(nullptr);
+    HDC DC = CreateCompatibleDC(Screen);
+    HBITMAP Canvas = CreateCompatibleBitmap(Screen, 16, 16);
+    ReleaseDC(nullptr, Screen);
+    HGDIOBJ Old = SelectObject(DC, Canvas);
+    RECT All = {0, 0, 16, 16};
+    HBRUSH Red = CreateSolidBrush(RGB(255, 0, 0));
+    int Green = 0, Background = 0;
+    for (bool Transparent : {false, true}) {
+        FillRect(DC, &All, Red);
+        Picture.Draw(DC, All, true, false, Transparent);
+        Green = Background = 0;
+        for (int Y = 0; Y < 16; ++Y)
+            for (int X = 0; X < 16; ++X) {
+                COLORREF C = GetPixel(DC, X, Y);
+                Green += C == RGB(0, 128, 0);
+                Background += C == (Transparent ? RGB(255, 0, 0) : RGB(192, 192, 192));
+            }
+        EXPECT_GT(Green, 10) << "the tick is drawn";
+        EXPECT_EQ(Green + Background, 256) << (Transparent ? "the grey is not drawn" : "the grey is drawn");
+    }
+    DeleteObject(Red);
+    SelectObject(DC, Old);
+    DeleteObject(Canvas);
+    DeleteDC(DC);
+}
+
+} // namespace

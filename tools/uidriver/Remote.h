@@ -1,0 +1,55 @@
+#pragma once
+// Reading another process's windows. Messages below WM_USER that carry text are marshalled by the
+// system; those of the common controls (WM_USER and above) are not, so their buffers must live in the
+// owner's address space.
+
+#include <windows.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class TUniqueHandle {
+public:
+    explicit TUniqueHandle(HANDLE handle = nullptr) : FHandle(handle) {}
+    ~TUniqueHandle() {
+        if (FHandle)
+            CloseHandle(FHandle);
+    }
+    TUniqueHandle(const TUniqueHandle&) = delete;
+    TUniqueHandle& operator=(const TUniqueHandle&) = delete;
+    HANDLE Get() const { return FHandle; }
+
+private:
+    HANDLE FHandle;
+};
+
+// A block of memory inside the process that owns a window, freed with the object.
+class TRemoteBuffer {
+public:
+    TRemoteBuffer(HWND owner, size_t size);
+    ~TRemoteBuffer();
+    TRemoteBuffer(const TRemoteBuffer&) = delete;
+    TRemoteBuffer& operator=(const TRemoteBuffer&) = delete;
+
+    LPARAM Address() const { return reinterpret_cast<LPARAM>(FAddress); }
+    std::vector<char> Read(size_t size) const;
+    void Write(const void* data, size_t size);
+
+private:
+    TUniqueHandle FProcess;
+    void* FAddress = nullptr;
+    size_t FSize;
+};
+
+class ERemote : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A message to a window of another process; a window that does not answer within the time-out
+// (its thread busy outside any message loop) raises ERemote instead of hanging the driver.
+LRESULT SendRemote(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT timeoutMs = 5000);
+
+std::string RemoteText(HWND window);
+std::string RemoteClassName(HWND window);

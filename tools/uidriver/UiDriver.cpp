@@ -1,0 +1,809 @@
+// uidriver: looks at and works another program's windows the way a user would, for the end-to-end
+// tests. It reads one command per line from standard input. Each answer is zero or more data lines,
+// each starting with "| ", and then exactly one line starting with "ok" or "error", which also ends
+// the answer: Wine's helper processes share our standard output, so a client reads up to that line
+// and never to the end of the stream.
+//
+// Clicks and keys are posted, never sent: the program's handlers open modal boxes, and a sent click
+// would block the driver until somebody closed them.
+
+#include "tools/uidriver/Remote.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class ECommand : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using TRows = std::vector<std::string>;
+
+// Texts go out on one line: tabs separate fields, so tabs, line ends and backslashes are escaped.
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            if (c < 0x20) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                out += hex;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+std::string HandleText(HWND window) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%llx",
+                  static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+    return text;
+}
+
+template <typename... T> std::string Fields(const T&... fields) {
+    std::ostringstream out;
+    bool first = true;
+    ((out << (first ? "" : "\t") << fields, first = false), ...);
+    return out.str();
+}
+
+HWND ParseHandle(const std::string& token) {
+    try {
+        size_t used = 0;
+        unsigned long long value = std::stoull(token, &used, 0);
+        if (used == token.size()) {
+            HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(value));
+            if (!IsWindow(window))
+                throw ECommand("no such window: " + token);
+            return window;
+        }
+    } catch (const std::logic_error&) {
+    }
+    throw ECommand("not a window handle: " + token);
+}
+
+int ParseInt(const std::string& token) {
+    try {
+        size_t used = 0;
+        int value = std::stoi(token, &used, 0);
+        if (used == token.size())
+            return value;
+    } catch (const std::logic_error&) {
+    }
+    throw ECommand("not a number: " + token);
+}
+
+// Splits off the first word; the rest of the line stays one argument (captions hold blanks).
+std::string NextWord(std::string& rest) {
+    size_t start = rest.find_first_not_of(' ');
+    if (start == std::string::npos) {
+        rest.clear();
+        return {};
+    }
+    size_t end = rest.find(' ', start);
+    std::string word = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    rest = end == std::string::npos ? std::string() : rest.substr(end + 1);
+    return word;
+}
+
+std::string RequireWord(std::string& rest, const char* what) {
+    std::string word = NextWord(rest);
+    if (word.empty())
+        throw ECommand(std::string("missing ") + what);
+    return word;
+}
+
+bool Visible(HWND window) {
+    return IsWindowVisible(window) != FALSE;
+}
+
+// A user can click only what is shown and enabled, all the way up to the top-level window.
+bool EnabledAllTheWay(HWND window) {
+    for (HWND w = window; w; w = GetAncestor(w, GA_PARENT)) {
+        if (w == GetDesktopWindow())
+            break;
+        if (!IsWindowEnabled(w))
+            return false;
+    }
+    return true;
+}
+
+std::vector<HWND> TopLevelWindows() {
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND window, LPARAM list) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+std::vector<HWND> DirectChildren(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+// Z order is the reverse of the tab order for controls created in tab order; report creation order.
+void CollectDescendants(HWND parent, std::vector<HWND>& out) {
+    std::vector<HWND> children = DirectChildren(parent);
+    for (HWND child : children) {
+        out.push_back(child);
+        CollectDescendants(child, out);
+    }
+}
+
+RECT RectInParentClient(HWND window) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    HWND parent = GetAncestor(window, GA_PARENT);
+    if (parent && parent != GetDesktopWindow())
+        MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::string WindowTitle(HWND window) {
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+TRows DescribeWindow(HWND window) {
+    RECT outer, client;
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    char style[32], exStyle[32];
+    std::snprintf(style, sizeof style, "0x%08lx",
+                  static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)));
+    std::snprintf(exStyle, sizeof exStyle, "0x%08lx",
+                  static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)));
+    return {
+        Fields("hwnd", HandleText(window)),
+        Fields("class", Escape(RemoteClassName(window))),
+        Fields("text", Escape(RemoteText(window))),
+        Fields("visible", Visible(window) ? 1 : 0),
+        Fields("enabled", IsWindowEnabled(window) ? 1 : 0),
+        Fields("rect", outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top),
+        Fields("client", client.right, client.bottom),
+        Fields("style", style),
+        Fields("exstyle", exStyle),
+        Fields("owner", HandleText(GetWindow(window, GW_OWNER))),
+    };
+}
+
+HWND FindTopLevel(const std::string& caption, bool mustBeVisible) {
+    for (HWND window : TopLevelWindows())
+        if ((!mustBeVisible || Visible(window)) && WindowTitle(window) == caption)
+            return window;
+    return nullptr;
+}
+
+// Polls until found returns a window or the time is up.
+HWND WaitFor(int timeoutMs, const std::function<HWND()>& found) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (HWND window = found())
+            return window;
+        if (static_cast<int>(GetTickCount() - start) >= timeoutMs)
+            return nullptr;
+        Sleep(20);
+    }
+}
+
+// ---- keys ----
+
+struct TKeyName {
+    const char* Name;
+    WORD Key;
+};
+
+const TKeyName KeyNames[] = {
+    {"TAB", VK_TAB},    {"RETURN", VK_RETURN}, {"ENTER", VK_RETURN}, {"ESCAPE", VK_ESCAPE},
+    {"ESC", VK_ESCAPE}, {"SPACE", VK_SPACE},   {"UP", VK_UP},        {"DOWN", VK_DOWN},
+    {"LEFT", VK_LEFT},  {"RIGHT", VK_RIGHT},   {"HOME", VK_HOME},    {"END", VK_END},
+    {"F4", VK_F4},      {"F10", VK_F10},       {"SHIFT", VK_SHIFT},  {"CTRL", VK_CONTROL},
+    {"ALT", VK_MENU},
+};
+
+WORD KeyCode(const std::string& name) {
+    std::string upper = name;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return std::toupper(c); });
+    for (const TKeyName& key : KeyNames)
+        if (upper == key.Name)
+            return key.Key;
+    if (upper.size() == 1 && std::isalnum(static_cast<unsigned char>(upper[0])))
+        return static_cast<WORD>(upper[0]);
+    throw ECommand("unknown key: " + name);
+}
+
+bool ExtendedKey(WORD key) {
+    return key == VK_UP || key == VK_DOWN || key == VK_LEFT || key == VK_RIGHT || key == VK_HOME ||
+           key == VK_END;
+}
+
+void KeyEvent(WORD key, bool up) {
+    DWORD flags = (up ? KEYEVENTF_KEYUP : 0) | (ExtendedKey(key) ? KEYEVENTF_EXTENDEDKEY : 0);
+    keybd_event(static_cast<BYTE>(key), static_cast<BYTE>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC)), flags, 0);
+}
+
+// "SHIFT+TAB" holds the modifiers around the last key, as a user's chord does.
+void PressChord(const std::string& chord) {
+    std::vector<WORD> keys;
+    size_t start = 0;
+    for (;;) {
+        size_t plus = chord.find('+', start);
+        keys.push_back(
+            KeyCode(chord.substr(start, plus == std::string::npos ? std::string::npos : plus - start)));
+        if (plus == std::string::npos)
+            break;
+        start = plus + 1;
+    }
+    for (WORD key : keys)
+        KeyEvent(key, false);
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key)
+        KeyEvent(*key, true);
+    // Each chord is its own user action: let the target's queue take it before the next one.
+    Sleep(50);
+}
+
+void PressKeys(std::string rest) {
+    bool any = false;
+    for (std::string chord = NextWord(rest); !chord.empty(); chord = NextWord(rest)) {
+        PressChord(chord);
+        any = true;
+    }
+    if (!any)
+        throw ECommand("missing keys");
+}
+
+// ---- message boxes ----
+
+bool IsMessageBox(HWND window) {
+    return Visible(window) && RemoteClassName(window) == "#32770";
+}
+
+HWND TopMessageBox() {
+    for (HWND window : TopLevelWindows())
+        if (IsMessageBox(window))
+            return window;
+    return nullptr;
+}
+
+class TScreenCapture {
+public:
+    TScreenCapture(int left, int top, int size) : FSize(size), FPixels(static_cast<size_t>(size) * size) {
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, size, size, screen, left, top, SRCCOPY);
+        SelectObject(memory, old);
+        ReadPixels(memory, bitmap, FPixels);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+    }
+    const std::vector<COLORREF>& Pixels() const { return FPixels; }
+    int Size() const { return FSize; }
+
+    static void ReadPixels(HDC dc, HBITMAP bitmap, std::vector<COLORREF>& pixels) {
+        BITMAPINFO info = {};
+        int size = static_cast<int>(std::lround(std::sqrt(static_cast<double>(pixels.size()))));
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = size;
+        info.bmiHeader.biHeight = -size;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        GetDIBits(dc, bitmap, 0, static_cast<UINT>(size), pixels.data(), &info, DIB_RGB_COLORS);
+    }
+
+private:
+    int FSize;
+    std::vector<COLORREF> FPixels;
+};
+
+std::vector<COLORREF> RenderIcon(HICON icon, int size, COLORREF background) {
+    std::vector<COLORREF> pixels(static_cast<size_t>(size) * size);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    RECT all = {0, 0, size, size};
+    HBRUSH brush = CreateSolidBrush(background);
+    FillRect(memory, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(memory, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    SelectObject(memory, old);
+    TScreenCapture::ReadPixels(memory, bitmap, pixels);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+bool Near(COLORREF a, COLORREF b) {
+    auto channel = [](COLORREF c, int shift) { return static_cast<int>((c >> shift) & 0xFF); };
+    for (int shift : {0, 8, 16})
+        if (std::abs(channel(a, shift) - channel(b, shift)) > 24)
+            return false;
+    return true;
+}
+
+// An icon handle of another process cannot be inspected, so the box's icon is told apart by its
+// picture: the shown pixels are compared with each stock icon drawn here.
+std::string IconKind(HWND iconControl) {
+    if (!iconControl || !Visible(iconControl))
+        return "none";
+    struct TCandidate {
+        LPCSTR Id;
+        const char* Kind;
+    };
+    const TCandidate candidates[] = {{IDI_HAND, "error"},
+                                     {IDI_EXCLAMATION, "warning"},
+                                     {IDI_ASTERISK, "information"},
+                                     {IDI_QUESTION, "question"}};
+    int size = GetSystemMetrics(SM_CXICON);
+    RECT rect;
+    GetWindowRect(iconControl, &rect);
+    TScreenCapture shown(rect.left, rect.top, size);
+    std::string best = "unknown";
+    double bestScore = 0.9;
+    for (const TCandidate& candidate : candidates) {
+        HICON icon = LoadIconA(nullptr, candidate.Id);
+        std::vector<COLORREF> onBlack = RenderIcon(icon, size, RGB(0, 0, 0));
+        std::vector<COLORREF> onWhite = RenderIcon(icon, size, RGB(255, 255, 255));
+        int opaque = 0, same = 0;
+        for (size_t i = 0; i < onBlack.size(); ++i) {
+            if (onBlack[i] != onWhite[i])
+                continue;
+            ++opaque;
+            same += Near(onBlack[i], shown.Pixels()[i]) ? 1 : 0;
+        }
+        double score = opaque ? static_cast<double>(same) / opaque : 0;
+        if (score > bestScore) {
+            bestScore = score;
+            best = candidate.Kind;
+        }
+    }
+    return best;
+}
+
+struct TMessageBoxParts {
+    HWND Icon = nullptr;
+    std::string Text;
+    std::vector<HWND> Buttons;
+};
+
+TMessageBoxParts MessageBoxParts(HWND box) {
+    TMessageBoxParts parts;
+    for (HWND child : DirectChildren(box)) {
+        std::string cls = RemoteClassName(child);
+        LONG style = GetWindowLongA(child, GWL_STYLE);
+        if (_stricmp(cls.c_str(), "Static") == 0) {
+            if ((style & SS_TYPEMASK) == SS_ICON)
+                parts.Icon = child;
+            else if (Visible(child))
+                parts.Text += RemoteText(child);
+        } else if (_stricmp(cls.c_str(), "Button") == 0 && Visible(child)) {
+            parts.Buttons.push_back(child);
+        }
+    }
+    return parts;
+}
+
+TRows DescribeMessageBox(HWND box) {
+    TMessageBoxParts parts = MessageBoxParts(box);
+    // The box may not have painted its icon yet when it has just appeared.
+    std::string icon = "unknown";
+    for (int attempt = 0; attempt < 25 && icon == "unknown"; ++attempt) {
+        if (attempt)
+            Sleep(40);
+        icon = IconKind(parts.Icon);
+    }
+    TRows rows = {Fields("hwnd", HandleText(box)), Fields("title", Escape(WindowTitle(box))),
+                  Fields("icon", icon), Fields("text", Escape(parts.Text))};
+    for (HWND button : parts.Buttons)
+        rows.push_back(Fields("button", Escape(RemoteText(button))));
+    return rows;
+}
+
+// ---- the notification area ----
+
+std::vector<HWND> TrayIcons() {
+    HWND tray = FindWindowA("__winex11_standalone_tray", nullptr);
+    if (!tray)
+        return {};
+    std::vector<HWND> icons = DirectChildren(tray);
+    std::reverse(icons.begin(), icons.end());
+    return icons;
+}
+
+HWND TrayIcon(std::string& rest) {
+    std::string word = NextWord(rest);
+    size_t index = word.empty() ? 0 : static_cast<size_t>(ParseInt(word));
+    std::vector<HWND> icons = TrayIcons();
+    if (index >= icons.size())
+        throw ECommand("no tray icon " + std::to_string(index) + " (" + std::to_string(icons.size()) +
+                       " shown)");
+    return icons[index];
+}
+
+void PostMouse(HWND window, std::initializer_list<UINT> messages) {
+    for (UINT message : messages)
+        PostMessageA(window, message, message == WM_LBUTTONUP || message == WM_RBUTTONUP ? 0 : MK_LBUTTON,
+                     MAKELPARAM(8, 8));
+}
+
+HWND VisiblePopupMenu() {
+    for (HWND window : TopLevelWindows())
+        if (Visible(window) && RemoteClassName(window) == "#32768")
+            return window;
+    return nullptr;
+}
+
+// ---- commands ----
+
+struct TCommand {
+    const char* Usage;
+    std::function<TRows(std::string&)> Run;
+};
+
+TRows Children(std::string& rest) {
+    HWND parent = ParseHandle(RequireWord(rest, "window"));
+    std::vector<HWND> all;
+    CollectDescendants(parent, all);
+    TRows rows;
+    for (HWND child : all) {
+        RECT r = RectInParentClient(child);
+        rows.push_back(Fields(HandleText(child), HandleText(GetAncestor(child, GA_PARENT)),
+                              GetDlgCtrlID(child), Escape(RemoteClassName(child)), Visible(child) ? 1 : 0,
+                              IsWindowEnabled(child) ? 1 : 0, r.left, r.top, r.right - r.left,
+                              r.bottom - r.top, Escape(RemoteText(child))));
+    }
+    return rows;
+}
+
+// Entries are read in UTF-16: Wine hands the entries of another process's combo box to an 8-bit
+// caller as UTF-16 all the same.
+std::vector<std::string> ComboEntries(HWND combo) {
+    LRESULT count = SendRemote(combo, CB_GETCOUNT, 0, 0);
+    std::vector<std::string> entries;
+    for (LRESULT i = 0; i < count; ++i) {
+        DWORD_PTR length = 0;
+        if (!SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0, SMTO_ABORTIFHUNG, 5000,
+                                 &length) ||
+            static_cast<LRESULT>(length) < 0)
+            throw ECommand("cannot read entry " + std::to_string(i));
+        std::wstring wide(length + 1, L'\0');
+        DWORD_PTR got = 0;
+        if (!SendMessageTimeoutW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                                 reinterpret_cast<LPARAM>(wide.data()), SMTO_ABORTIFHUNG, 5000, &got))
+            throw ECommand("cannot read entry " + std::to_string(i));
+        wide.resize(std::min<size_t>(got, length));
+        std::string item(wide.size() * 2 + 1, '\0');
+        int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), item.data(),
+                                        static_cast<int>(item.size()), nullptr, nullptr);
+        item.resize(static_cast<size_t>(std::max(bytes, 0)));
+        entries.push_back(item);
+    }
+    return entries;
+}
+
+TRows Combo(std::string& rest) {
+    HWND combo = ParseHandle(RequireWord(rest, "combo box"));
+    TRows rows = {std::to_string(SendRemote(combo, CB_GETCURSEL, 0, 0))};
+    for (const std::string& entry : ComboEntries(combo))
+        rows.push_back(Escape(entry));
+    return rows;
+}
+
+void SelectComboIndex(HWND combo, int index) {
+    if (!EnabledAllTheWay(combo) || !Visible(combo))
+        throw ECommand("combo box is disabled or hidden");
+    LRESULT count = SendRemote(combo, CB_GETCOUNT, 0, 0);
+    if (index < 0 || index >= count)
+        throw ECommand("no entry " + std::to_string(index));
+    SendRemote(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    // A user's choice is announced to the parent; CB_SETCURSEL alone announces nothing.
+    HWND parent = GetAncestor(combo, GA_PARENT);
+    int id = GetDlgCtrlID(combo);
+    PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, CBN_SELENDOK), reinterpret_cast<LPARAM>(combo));
+}
+
+TRows Select(std::string& rest) {
+    HWND combo = ParseHandle(RequireWord(rest, "combo box"));
+    std::vector<std::string> entries = ComboEntries(combo);
+    auto found = std::find(entries.begin(), entries.end(), rest);
+    if (found == entries.end())
+        throw ECommand("no entry \"" + rest + "\"");
+    SelectComboIndex(combo, static_cast<int>(found - entries.begin()));
+    return {};
+}
+
+TRows SelectIndex(std::string& rest) {
+    HWND combo = ParseHandle(RequireWord(rest, "combo box"));
+    SelectComboIndex(combo, ParseInt(RequireWord(rest, "index")));
+    return {};
+}
+
+TRows StatusPanels(std::string& rest) {
+    HWND bar = ParseHandle(RequireWord(rest, "status bar"));
+    constexpr int MaxParts = 256;
+    TRemoteBuffer buffer(bar, 4096);
+    LRESULT parts = SendRemote(bar, SB_GETPARTS, MaxParts, buffer.Address());
+    std::vector<char> edges =
+        buffer.Read(sizeof(int) * static_cast<size_t>(std::clamp<LRESULT>(parts, 0, MaxParts)));
+    TRows rows;
+    for (LRESULT i = 0; i < parts; ++i) {
+        int edge;
+        std::memcpy(&edge, edges.data() + sizeof(int) * static_cast<size_t>(i), sizeof edge);
+        LRESULT length = LOWORD(SendRemote(bar, SB_GETTEXTLENGTHA, static_cast<WPARAM>(i), 0));
+        if (length >= 4000)
+            throw ECommand("panel text too long");
+        SendRemote(bar, SB_GETTEXTA, static_cast<WPARAM>(i), buffer.Address());
+        std::vector<char> raw = buffer.Read(static_cast<size_t>(length));
+        std::string text(raw.begin(), raw.end());
+        // The bar draws a text after one tab centred and after two right-aligned.
+        const char* alignment = "left";
+        if (text.rfind("\t\t", 0) == 0) {
+            alignment = "right";
+            text.erase(0, 2);
+        } else if (text.rfind("\t", 0) == 0) {
+            alignment = "center";
+            text.erase(0, 1);
+        }
+        rows.push_back(Fields(edge, alignment, Escape(text)));
+    }
+    return rows;
+}
+
+TRows Click(std::string& rest) {
+    HWND control = ParseHandle(RequireWord(rest, "control"));
+    if (!Visible(control))
+        throw ECommand("control is hidden");
+    if (!EnabledAllTheWay(control))
+        throw ECommand("control is disabled");
+    PostMessageA(control, BM_CLICK, 0, 0);
+    return {};
+}
+
+TRows Focus(std::string&) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(0, &info))
+        throw ECommand("no foreground thread");
+    HWND focus = info.hwndFocus;
+    return {Fields("active", HandleText(info.hwndActive)), Fields("focus", HandleText(focus)),
+            Fields("class", focus ? Escape(RemoteClassName(focus)) : std::string()),
+            Fields("id", focus ? GetDlgCtrlID(focus) : 0),
+            Fields("text", focus ? Escape(RemoteText(focus)) : std::string())};
+}
+
+TRows MessageBoxInfo(std::string& rest) {
+    std::string word = NextWord(rest);
+    int timeout = word.empty() ? 0 : ParseInt(word);
+    HWND box = WaitFor(timeout, TopMessageBox);
+    if (!box)
+        throw ECommand("no message box");
+    return DescribeMessageBox(box);
+}
+
+// The box named by its handle, or else the topmost one, waited for up to five seconds.
+TRows Dismiss(std::string& rest) {
+    HWND box = nullptr;
+    std::string first = rest;
+    std::string word = NextWord(first);
+    if (word.rfind("0x", 0) == 0) {
+        box = ParseHandle(word);
+        rest = first;
+    } else {
+        box = WaitFor(5000, TopMessageBox);
+        if (!box)
+            throw ECommand("no message box");
+    }
+    HWND chosen = nullptr;
+    for (HWND button : MessageBoxParts(box).Buttons)
+        if (!chosen && (rest.empty() || RemoteText(button) == rest))
+            chosen = button;
+    if (!chosen)
+        throw ECommand(rest.empty() ? "message box has no button" : "no button \"" + rest + "\"");
+    PostMessageA(chosen, BM_CLICK, 0, 0);
+    if (!WaitFor(5000, [box]() { return IsWindow(box) && Visible(box) ? nullptr : box; }))
+        throw ECommand("message box stays open");
+    return {};
+}
+
+TRows Tray(std::string&) {
+    TRows rows;
+    for (HWND icon : TrayIcons()) {
+        RECT r;
+        GetWindowRect(icon, &r);
+        rows.push_back(Fields(HandleText(icon), r.left, r.top, r.right - r.left, r.bottom - r.top));
+    }
+    return rows;
+}
+
+TRows TrayMenu(std::string& rest) {
+    HWND icon = TrayIcon(rest);
+    if (VisiblePopupMenu())
+        throw ECommand("a menu is already open");
+    PostMouse(icon, {WM_RBUTTONDOWN, WM_RBUTTONUP});
+    if (!WaitFor(5000, VisiblePopupMenu))
+        throw ECommand("no menu opened");
+    // The menu takes keys only once its loop runs; it is shown just before.
+    Sleep(100);
+    PressKeys(rest);
+    if (!WaitFor(5000, []() { return VisiblePopupMenu() ? nullptr : GetDesktopWindow(); }))
+        throw ECommand("menu stays open");
+    return {};
+}
+
+const std::map<std::string, TCommand>& Commands() {
+    static const std::map<std::string, TCommand> commands = {
+        {"find",
+         {"find CAPTION: a top-level window with exactly this caption",
+          [](std::string& rest) {
+              HWND window = FindTopLevel(rest, false);
+              if (!window)
+                  throw ECommand("no window \"" + rest + "\"");
+              return DescribeWindow(window);
+          }}},
+        {"wait",
+         {"wait MS CAPTION: waits up to MS for a visible top-level window with this caption",
+          [](std::string& rest) {
+              int timeout = ParseInt(RequireWord(rest, "time-out"));
+              HWND window = WaitFor(timeout, [&rest]() { return FindTopLevel(rest, true); });
+              if (!window)
+                  throw ECommand("no visible window \"" + rest + "\"");
+              return DescribeWindow(window);
+          }}},
+        {"window",
+         {"window HWND: class, text, state, outer rectangle, client size, styles, owner",
+          [](std::string& rest) { return DescribeWindow(ParseHandle(RequireWord(rest, "window"))); }}},
+        {"children",
+         {"children HWND: every descendant: hwnd parent id class visible enabled x y w h text "
+          "(x, y in the parent's client area)",
+          Children}},
+        {"text",
+         {"text HWND: the control's text",
+          [](std::string& rest) {
+              return TRows{Escape(RemoteText(ParseHandle(RequireWord(rest, "control"))))};
+          }}},
+        {"checked",
+         {"checked HWND: 0 unchecked, 1 checked, 2 indeterminate",
+          [](std::string& rest) {
+              HWND box = ParseHandle(RequireWord(rest, "check box"));
+              return TRows{std::to_string(SendRemote(box, BM_GETCHECK, 0, 0))};
+          }}},
+        {"combo", {"combo HWND: the selected index (-1 for none), then every entry", Combo}},
+        {"select", {"select HWND TEXT: chooses the entry with this text", Select}},
+        {"selectindex", {"selectindex HWND N: chooses entry N", SelectIndex}},
+        {"status", {"status HWND: each panel: right edge, alignment, text", StatusPanels}},
+        {"click", {"click HWND: clicks a button or check box (posted)", Click}},
+        {"keys",
+         {"keys CHORD...: types keys at the focused window, e.g. TAB SHIFT+TAB RETURN ALT+F4 X",
+          [](std::string& rest) {
+              PressKeys(rest);
+              return TRows{};
+          }}},
+        {"activate",
+         {"activate HWND: brings a top-level window to the foreground",
+          [](std::string& rest) {
+              HWND window = ParseHandle(RequireWord(rest, "window"));
+              SetForegroundWindow(window);
+              if (!WaitFor(2000, [window]() { return GetForegroundWindow() == window ? window : nullptr; }))
+                  throw ECommand("window did not come to the foreground");
+              return TRows{};
+          }}},
+        {"close",
+         {"close HWND: closes a top-level window as its close box does (posted)",
+          [](std::string& rest) {
+              HWND window = ParseHandle(RequireWord(rest, "window"));
+              PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+              return TRows{};
+          }}},
+        {"focus", {"focus: the active window and the control with the keyboard focus", Focus}},
+        {"msgbox",
+         {"msgbox [MS]: waits up to MS for a message box: hwnd, title, icon, text, buttons", MessageBoxInfo}},
+        {"dismiss",
+         {"dismiss [HWND] [BUTTON]: clicks a button (the first by default) of the box (the topmost by "
+          "default), waits until it closes",
+          Dismiss}},
+        {"tray", {"tray: the notification-area icons, oldest first: hwnd x y w h", Tray}},
+        {"trayclick",
+         {"trayclick [N]: a left click on tray icon N",
+          [](std::string& rest) {
+              PostMouse(TrayIcon(rest), {WM_LBUTTONDOWN, WM_LBUTTONUP});
+              return TRows{};
+          }}},
+        {"traydblclick",
+         {"traydblclick [N]: a double click on tray icon N",
+          [](std::string& rest) {
+              PostMouse(TrayIcon(rest), {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+              return TRows{};
+          }}},
+        {"traymenu", {"traymenu N CHORD...: opens tray icon N's menu and picks an item by keys", TrayMenu}},
+        {"sleep",
+         {"sleep MS",
+          [](std::string& rest) {
+              Sleep(static_cast<DWORD>(std::max(0, ParseInt(RequireWord(rest, "time")))));
+              return TRows{};
+          }}},
+    };
+    return commands;
+}
+
+void Answer(const TRows& rows, const std::string& status) {
+    for (const std::string& row : rows)
+        std::cout << "| " << row << '\n';
+    std::cout << status << std::endl;
+}
+
+} // namespace
+
+int main() {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::string rest = line;
+        std::string name = NextWord(rest);
+        if (name.empty())
+            continue;
+        if (name == "quit") {
+            Answer({}, "ok");
+            break;
+        }
+        if (name == "help") {
+            TRows rows;
+            for (const auto& [key, command] : Commands())
+                rows.push_back(command.Usage);
+            Answer(rows, "ok");
+            continue;
+        }
+        auto command = Commands().find(name);
+        if (command == Commands().end()) {
+            Answer({}, "error unknown command: " + name);
+            continue;
+        }
+        try {
+            Answer(command->second.Run(rest), "ok");
+        } catch (const std::exception& error) {
+            Answer({}, std::string("error ") + error.what());
+        }
+    }
+    return 0;
+}
