@@ -135,7 +135,7 @@ private:
     void OnBytes(std::string_view Bytes);
     void OnCommand(const TCommandEvent& Command);
     std::string ReplyData(char Letter);
-    std::string BuildReply(char Letter, std::string Data);
+    std::string BuildReply(char Letter, std::string Data, bool Faulty);
     void Schedule(const std::string& Bytes, std::int64_t At);
     void WriteDue(std::int64_t Now);
     void CloseLine(const std::string& Why);
@@ -246,10 +246,11 @@ void TSimulator::OnCommand(const TCommandEvent& Command) {
         Log.Note("silent, not answered");
         return;
     }
-    const std::string Reply = BuildReply(Command.Letter, ReplyData(Command.Letter));
+    const bool Faulty = O.FaultApplies(Command.Letter, Answered + 1);
+    const std::string Reply = BuildReply(Command.Letter, ReplyData(Command.Letter), Faulty);
     ++Answered;
 
-    const int Pieces = O.FaultApplies(Command.Letter) ? O.SplitPieces : 1;
+    const int Pieces = Faulty ? O.SplitPieces : 1;
     std::int64_t At = std::max(NowNs() + O.DelayMs * NsPerMs, LastScheduled);
     const std::size_t Size = Reply.size() / static_cast<std::size_t>(Pieces);
     std::size_t Start = 0;
@@ -259,6 +260,11 @@ void TSimulator::OnCommand(const TCommandEvent& Command) {
         Start += Length;
         At += O.SplitGapMs * NsPerMs;
     }
+    // The next reply keeps one more gap after the last piece, so that a client reading at
+    // intervals shorter than the gap never finds the end of a split reply and the next reply
+    // together.
+    if (Pieces > 1)
+        LastScheduled = std::max(LastScheduled, At);
 }
 
 std::string TSimulator::ReplyData(char Letter) {
@@ -279,8 +285,7 @@ std::string TSimulator::ReplyData(char Letter) {
     }
 }
 
-std::string TSimulator::BuildReply(char Letter, std::string Data) {
-    const bool Faulty = O.FaultApplies(Letter);
+std::string TSimulator::BuildReply(char Letter, std::string Data, bool Faulty) {
     if (Faulty && O.Oversize > 0 && Data.size() + 8 < static_cast<std::size_t>(O.Oversize)) {
         while (Data.size() + 8 < static_cast<std::size_t>(O.Oversize))
             Data += static_cast<char>('0' + Data.size() % 10);

@@ -1,5 +1,6 @@
 #include "tools/reader-sim/SimOptions.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -43,7 +44,8 @@ Faults:
   --lower-bcc          replies carry their BCC in lower case (the status character is chosen
                        so that the BCC has a letter in it)
   --split N            write every reply in N pieces
-  --split-gap MS       pause between the pieces (default 50)
+  --split-gap MS       pause between the pieces, and after the last one before the next reply
+                       (default 50)
   --junk N             write N junk bytes before every reply
   --oversize N         pad every reply's data so the frame is N bytes long
   --close-after N      answer N commands, then close the line (a pulled adapter) when the
@@ -51,6 +53,8 @@ Faults:
   --close-after-ms MS  close the line MS milliseconds after start
   --fault-only LETTERS apply the reply faults (bad/lower BCC, split, junk, oversize) only to
                        replies to these commands, e.g. --fault-only F
+  --fault-at N,M,...   apply them only to these replies, numbered from 1 in the order they are
+                       answered (B is 1, V is 2, the first F is 3 when connecting)
 )";
 
 [[noreturn]] void Fail(const std::string& Message) {
@@ -91,8 +95,10 @@ void GenerateCards(std::vector<std::string>& Cards, long Count) {
 
 } // namespace
 
-bool TSimOptions::FaultApplies(char Letter) const {
-    return FaultLetters.empty() || FaultLetters.find(Letter) != std::string::npos;
+bool TSimOptions::FaultApplies(char Letter, long ReplyNumber) const {
+    return (FaultLetters.empty() || FaultLetters.find(Letter) != std::string::npos) &&
+           (FaultReplies.empty() ||
+            std::find(FaultReplies.begin(), FaultReplies.end(), ReplyNumber) != FaultReplies.end());
 }
 
 TSimOptions ParseSimOptions(int argc, char** argv) {
@@ -173,6 +179,9 @@ TSimOptions ParseSimOptions(int argc, char** argv) {
             O.CloseAfterMs = Number(0);
         } else if (Name == "--fault-only") {
             O.FaultLetters = Arg();
+        } else if (Name == "--fault-at") {
+            for (const auto& Item : SplitList(Arg()))
+                O.FaultReplies.push_back(ToNumber(Name, Item, 1));
         } else {
             Fail("unknown option '" + Name + "'");
         }

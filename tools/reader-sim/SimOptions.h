@@ -34,8 +34,9 @@ struct TSimOptions {
     long CloseAfter = -1;
     long CloseAfterMs = -1;
     std::string FaultLetters; // the reply faults touch only replies to these commands; empty: all
+    std::vector<long> FaultReplies; // ... and only these replies, numbered from 1; empty: all
 
-    bool FaultApplies(char Letter) const;
+    bool FaultApplies(char Letter, long ReplyNumber) const;
 };
 
 // Parses argv; prints the help or an error and exits on --help or a bad argument.
