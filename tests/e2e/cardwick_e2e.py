@@ -152,6 +152,7 @@ class ReaderSim:
         self.output = LineReader(self.process.stdout, "reader-sim")
         _, line = self.output.read(10)
         check(line.startswith("READY "), "reader-sim did not start: " + line)
+        self.pty = line.split(" ", 1)[1]
 
     def entries(self):
         """(time in ms, 'RX'|'TX'|'NOTE', bytes or note text) for every log line so far."""
@@ -330,6 +331,37 @@ def find_main_window(ui, timeout_s=10):
             return hwnd
         return None
     return MainWindow(ui, wait_until(found, timeout_s, "the main window to become active", 0.1))
+
+
+class StatusWatcher:
+    """Reads the status bar every few tens of milliseconds with a UI driver of its own and keeps
+    every text each panel showed, so that a status line that lasts one poll is not missed."""
+
+    def __init__(self, env, bar):
+        self.ui = UiDriver(env)
+        self.bar = bar
+        self.history = []  # (time in ms, [panel texts]) at every change
+        self.running = True
+        self.thread = threading.Thread(target=self._watch, daemon=True)
+        self.thread.start()
+
+    def _watch(self):
+        while self.running:
+            try:
+                panels = [text for _, _, text in self.ui.status(self.bar)]
+            except Failure:
+                break
+            if not self.history or self.history[-1][1] != panels:
+                self.history.append((now_ms(), panels))
+            time.sleep(0.03)
+
+    def lines(self, panel=1):
+        return [(t, panels[panel]) for t, panels in self.history if len(panels) > panel]
+
+    def stop(self):
+        self.running = False
+        self.thread.join(10)
+        self.ui.close()
 
 
 class KeySink:
