@@ -911,6 +911,18 @@ void TGroupBox::CreateParams(TCreateParams& Params) {
     Params.ExStyle |= WS_EX_CONTROLPARENT;
 }
 
+void TGroupBox::WndProc(TMessage& M) {
+    // The system's group box draws its frame and caption only: the inside is ours to fill.
+    if (M.Msg == WM_ERASEBKGND) {
+        RECT R;
+        GetClientRect(Handle(), &R);
+        FillRect(reinterpret_cast<HDC>(M.WParam), &R, BackgroundBrush());
+        M.Result = 1;
+        return;
+    }
+    TWinControl::WndProc(M);
+}
+
 // ---- TPanel ----
 
 TPanel::TPanel(TComponent* AOwner) : TWinControl(AOwner) {

@@ -366,6 +366,7 @@ public:
 
 protected:
     void CreateParams(TCreateParams& Params) override;
+    void WndProc(TMessage& Message) override;
 };
 
 class TPanel : public TWinControl {
