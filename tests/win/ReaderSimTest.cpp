@@ -231,6 +231,14 @@ const TFaultCase FaultCases[] = {
          ExpectFrame(E[0], "B", "30571846");
          EXPECT_EQ(E[1].Last.Outcome, ReplyOutcome::CheckFailed);
      }},
+    {"FaultAtTheSecondReplyOnly",
+     {"--bad-bcc", "--fault-at", "2"},
+     "BVF",
+     [](auto& E, auto&) {
+         ExpectFrame(E[0], "B", "30571846");
+         EXPECT_EQ(E[1].Last.Outcome, ReplyOutcome::CheckFailed);
+         ExpectFrame(E[2], "F", "");
+     }},
     {"CloseAfterOneCommand",
      {"--close-after", "1"},
      "BV",
