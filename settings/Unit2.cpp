@@ -1,11 +1,386 @@
-// The settings dialog. A placeholder for now: an empty window shown modally, with nothing to edit.
+// The settings dialog: its design, loading and saving the settings, and the two port tools. Test and
+// Auto-Detect borrow the main window's driver Comm, its SendString and its reply time-out, and judge
+// a port by what the main window's receive handler stores: they run nested in the click, pumping
+// messages while they wait, so that replies, timer ticks and a click on "&Cancel" are handled.
 
 #include "settings/Unit2.h"
 
-TfrmProperties* frmProperties = nullptr;
+#include "app/Unit1.h"
+#include "app/res/Resources.h"
+#include "kit/Application.h"
+#include "kit/Dialogs.h"
+#include "settings/Registry.h"
+#include "settings/SettingText.h"
 
+#include <windows.h>
+
+#include <vector>
+
+TfrmProperties* frmProperties = nullptr;
+bool Detecting = false;
+
+namespace {
+
+const char ConfigureFirstText[] = "Please configure the Port Settings first before testing!";
+const char TestFailedText[] = "Test failed!\nPlease try Auto-Detect.";
+const char NotDetectedText[] = "Device not detected!\nPlease configure the Port Settings manually.\n\n"
+                               "Default settings are:\nBaud rate: 19200\nParity: Even";
+
+const char SerialMapKey[] = "hardware\\devicemap\\serialcomm";
+
+// The main window's reply time-out while probing, and the one it is designed with.
+constexpr UINT ProbeReplyTimeout = 500;
+constexpr UINT NormalReplyTimeout = 2000;
+
+// The port names the system publishes, in the registry's order. Read-only access: standard users
+// are refused anything more on this key, which would leave them an empty list.
+std::vector<std::string> SerialPortNames() {
+    std::vector<std::string> Names;
+    TRegKey Key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SerialMapKey, 0, KEY_READ, Key.Put()) != ERROR_SUCCESS)
+        return Names;
+    DWORD MaxNameLength = 0, MaxDataLength = 0;
+    if (RegQueryInfoKeyA(Key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &MaxNameLength, &MaxDataLength, nullptr, nullptr) != ERROR_SUCCESS)
+        return Names;
+    std::vector<std::string> ValueNames;
+    for (DWORD Index = 0;; ++Index) {
+        std::string Name(MaxNameLength + 1, '\0');
+        DWORD Length = static_cast<DWORD>(Name.size());
+        LONG Result = RegEnumValueA(Key.Get(), Index, Name.data(), &Length, nullptr, nullptr, nullptr, nullptr);
+        if (Result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (Result != ERROR_SUCCESS)
+            continue;
+        Name.resize(Length);
+        ValueNames.push_back(Name);
+    }
+    for (const std::string& Name : ValueNames) {
+        // Room for a terminating null that the stored data may lack.
+        std::string Data(MaxDataLength + 1, '\0');
+        DWORD Type = 0;
+        DWORD Size = MaxDataLength;
+        if (RegQueryValueExA(Key.Get(), Name.c_str(), nullptr, &Type, reinterpret_cast<BYTE*>(Data.data()),
+                             &Size) != ERROR_SUCCESS ||
+            Type != REG_SZ)
+            continue;
+        Data.resize(Size);
+        Data.resize(Data.find('\0') == std::string::npos ? Data.size() : Data.find('\0'));
+        Names.push_back(Data);
+    }
+    return Names;
+}
+
+// Selects the first entry equal to Stored (exactly, case included); no such entry leaves the
+// selection as it was.
+void SelectStored(TComboBox* Box, const std::string& Stored) {
+    for (int Index = 0; Index < Box->Items().Count(); ++Index)
+        if (Box->Items()[Index] == Stored) {
+            Box->SetItemIndex(Index);
+            return;
+        }
+}
+
+template <class TControlClass>
+TControlClass* Place(TfrmProperties* Form, TWinControl* Parent, const char* Name, int Left, int Top, int Width,
+                     int Height) {
+    auto* Control = new TControlClass(Form);
+    Control->SetName(Name);
+    Control->SetParent(Parent);
+    Control->SetBounds(Left, Top, Width, Height);
+    return Control;
+}
+
+TLabel* PlaceLabel(TfrmProperties* Form, TWinControl* Parent, const char* Name, int Left, int Top, int Width,
+                   const char* Caption) {
+    TLabel* Label = Place<TLabel>(Form, Parent, Name, Left, Top, Width, 13);
+    Label->SetCaption(Caption);
+    return Label;
+}
+
+TComboBox* PlaceCombo(TfrmProperties* Form, const char* Name, int Top, int TabOrder) {
+    TComboBox* Box = Place<TComboBox>(Form, Form->gbPortSettings, Name, 72, Top, 113, 21);
+    Box->SetTabOrder(TabOrder);
+    return Box;
+}
+
+TImage* PlaceCheckMark(TfrmProperties* Form, const char* Name, int Top) {
+    TImage* Image = Place<TImage>(Form, Form->gbPortSettings, Name, 192, Top, 16, 16);
+    Image->Picture()->Bitmap()->LoadFromResourceID(IDB_CHECKMARK);
+    Image->SetCenter(true);
+    Image->SetTransparent(true);
+    Image->SetVisible(false);
+    return Image;
+}
+
+TButton* PlaceButton(TfrmProperties* Form, TWinControl* Parent, const char* Name, int Left, int Top,
+                     const char* Caption, int TabOrder) {
+    TButton* Button = Place<TButton>(Form, Parent, Name, Left, Top, 75, 25);
+    Button->SetCaption(Caption);
+    Button->SetTabOrder(TabOrder);
+    return Button;
+}
+
+TCheckBox* PlaceCheckBox(TfrmProperties* Form, const char* Name, int Top, int Width, const char* Caption,
+                         int TabOrder) {
+    TCheckBox* Box = Place<TCheckBox>(Form, Form, Name, 8, Top, Width, 17);
+    Box->SetCaption(Caption);
+    Box->SetTabOrder(TabOrder);
+    return Box;
+}
+
+} // namespace
+
+// The design, in the order the components were declared. Neither OK nor Cancel is the form's
+// default or cancel button: Enter and Escape close nothing.
 TfrmProperties::TfrmProperties(TComponent* AOwner) : TForm(AOwner) {
     SetName("frmProperties");
     SetCaption("Properties");
+    SetBorderIcons(TBorderIcons{});
     SetBounds(436, 211, 240, 376);
+    SetClientSize(232, 347);
+
+    gbPortSettings = Place<TGroupBox>(this, this, "gbPortSettings", 8, 80, 217, 145);
+    gbPortSettings->SetCaption("Port Settings: ");
+    gbPortSettings->SetTabOrder(2);
+    Label1 = PlaceLabel(this, gbPortSettings, "Label1", 8, 48, 49, "Baud rate:");
+    cbBaudRate = PlaceCombo(this, "cbBaudRate", 48, 0);
+    for (const char* Rate : {"4800", "9600", "19200", "38400", "57600", "115200"})
+        cbBaudRate->Items().Add(Rate);
+    Label3 = PlaceLabel(this, gbPortSettings, "Label3", 8, 72, 29, "Parity:");
+    cbParity = PlaceCombo(this, "cbParity", 72, 1);
+    cbParity->Items().Add("Even");
+    cbParity->Items().Add("None");
+
+    btnOK = PlaceButton(this, this, "btnOK", 47, 320, "&OK", 4);
+    btnOK->SetModalResult(mrOk);
+    btnOK->SetAnchors(TAnchors{akRight, akBottom});
+    btnOK->OnClick = TNotifyEvent(this, &TfrmProperties::btnOKClick);
+    btnCancel = PlaceButton(this, this, "btnCancel", 127, 320, "&Cancel", 5);
+    btnCancel->SetModalResult(mrCancel);
+    btnCancel->SetAnchors(TAnchors{akRight, akBottom});
+
+    Label6 = PlaceLabel(this, gbPortSettings, "Label6", 8, 24, 22, "Port:");
+    cbPort = PlaceCombo(this, "cbPort", 24, 2);
+    cbPort->SetSorted(true);
+    btnAutoDetect = PlaceButton(this, gbPortSettings, "btnAutoDetect", 111, 104, "&Auto-Detect", 3);
+    btnAutoDetect->OnClick = TNotifyEvent(this, &TfrmProperties::btnAutoDetectClick);
+
+    cxShowOnStartup = PlaceCheckBox(this, "cxShowOnStartup", 32, 121, "Show on startup", 1);
+    cxLoadOnStartup = PlaceCheckBox(this, "cxLoadOnStartup", 8, 153, "&Load on Windows startup", 0);
+
+    anDetect = Place<TAnimate>(this, gbPortSettings, "anDetect", 192, 108, 16, 16);
+    anDetect->SetCommonAVI(aviFindComputer);
+    anDetect->SetStartFrame(1);
+    anDetect->SetStopFrame(8);
+
+    tmScan = new TTimer(this);
+    tmScan->SetName("tmScan");
+    tmScan->SetEnabled(false);
+    tmScan->SetInterval(200);
+    tmScan->OnTimer = TNotifyEvent(this, &TfrmProperties::tmScanTimer);
+
+    btnTest = PlaceButton(this, gbPortSettings, "btnTest", 31, 104, "&Test", 5);
+    btnTest->OnClick = TNotifyEvent(this, &TfrmProperties::btnTestClick);
+
+    Image1 = PlaceCheckMark(this, "Image1", 26);
+    Image2 = PlaceCheckMark(this, "Image2", 50);
+    Image3 = PlaceCheckMark(this, "Image3", 74);
+
+    cxReturn = PlaceCheckBox(this, "cxReturn", 56, 121, "Suffix Carriage Return", 6);
+    cxReturn->SetChecked(true);
+
+    OnShow = TNotifyEvent(this, &TfrmProperties::FormShow);
+}
+
+void TfrmProperties::FormShow(TObject*) {
+    Detecting = false;
+    cbPort->Items().Clear();
+    for (const std::string& Name : SerialPortNames())
+        if (cbPort->Items().IndexOf(Name) < 0)
+            cbPort->Items().Add(Name);
+
+    // The dialog's own defaults: a fresh machine shows start-up registration and the carriage
+    // return switched on.
+    TSettingsFile File;
+    cxLoadOnStartup->SetChecked(File.ReadBool("General", "Load on Windows startup", true));
+    cxShowOnStartup->SetChecked(File.ReadBool("General", "Show on startup", false));
+    cxReturn->SetChecked(File.ReadBool("General", "Suffix Carriage Return", true));
+    SelectStored(cbPort, File.ReadString("Ports", "Port", ""));
+    SelectStored(cbBaudRate, File.ReadString("Ports", "Baud rate", ""));
+    SelectStored(cbParity, File.ReadString("Ports", "Parity", ""));
+}
+
+// Nothing is checked: an empty list is written as an empty value, and the next connection says
+// what is missing.
+void TfrmProperties::btnOKClick(TObject*) {
+    {
+        TSettingsFile File;
+        File.WriteBool("General", "Load on Windows startup", cxLoadOnStartup->Checked());
+        File.WriteBool("General", "Show on startup", cxShowOnStartup->Checked());
+        File.WriteBool("General", "Suffix Carriage Return", cxReturn->Checked());
+        File.WriteString("Ports", "Port", cbPort->Text());
+        File.WriteString("Ports", "Baud rate", cbBaudRate->Text());
+        File.WriteString("Ports", "Parity", cbParity->Text());
+    }
+    SetRunAtStartup("Orvela Cardwick", StartupCommandLine(), !cxLoadOnStartup->Checked());
+}
+
+void TfrmProperties::btnTestClick(TObject*) {
+    if (cbPort->ItemIndex() < 0 || cbBaudRate->ItemIndex() < 0 || cbParity->ItemIndex() < 0) {
+        MessageDlg(ConfigureFirstText, mtWarning);
+        return;
+    }
+    EnterBusyState();
+    bool Success = false;
+    try {
+        Success = ProbeAttempt(cbPort->Text(), cbBaudRate->Text(), cbParity->ItemIndex());
+    } catch (...) {
+        // Back to idle, then the error goes on to the standard error display.
+        LeaveBusyState();
+        throw;
+    }
+    LeaveBusyState();
+    if (Success)
+        ShowCheckMarks(true);
+    else if (!Application->Terminated())
+        MessageDlg(TestFailedText, mtWarning);
+}
+
+// A click while a scan runs comes here nested inside that scan's wait: it clears Detecting, finds
+// nothing to do, and returns to the scan, which stops at its next check.
+void TfrmProperties::btnAutoDetectClick(TObject*) {
+    Detecting = !Detecting;
+    EnterBusyState();
+    bool Success = false;
+    try {
+        Success = Scan();
+    } catch (...) {
+        LeaveBusyState();
+        // A scan that died is over: the next click must start one, not cancel a ghost.
+        Detecting = false;
+        throw;
+    }
+    LeaveBusyState();
+    if (Success) {
+        ShowCheckMarks(true);
+    } else {
+        cbPort->SetItemIndex(-1);
+        cbBaudRate->SetItemIndex(-1);
+        cbParity->SetItemIndex(-1);
+        // A cancelled scan, or Exit from the tray menu meanwhile, ends without a word.
+        if (Detecting && !Application->Terminated())
+            MessageDlg(NotDetectedText, mtWarning);
+    }
+    Detecting = false;
+}
+
+// Every port in list order, and on each port that opens every baud rate and parity, until one
+// answers. The lists show each combination while it is tried.
+bool TfrmProperties::Scan() {
+    for (int Port = 0; Port < cbPort->Items().Count(); ++Port) {
+        cbPort->SetItemIndex(Port);
+        const std::string PortName = cbPort->Items()[Port];
+        if (!PortExists(PortName))
+            continue;
+        for (int Rate = 0; Rate < cbBaudRate->Items().Count(); ++Rate) {
+            cbBaudRate->SetItemIndex(Rate);
+            for (int Parity = 0; Parity < cbParity->Items().Count(); ++Parity) {
+                if (!Detecting || Application->Terminated())
+                    return false;
+                cbParity->SetItemIndex(Parity);
+                if (ProbeAttempt(PortName, cbBaudRate->Items()[Rate], cbParity->ItemIndex()))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool TfrmProperties::ProbeAttempt(const std::string& Port, const std::string& BaudRate, int ParityIndex) {
+    TCommPortDriver* Comm = frmCardReader->Comm;
+    Comm->SetPortName("\\\\.\\" + Port);
+    Comm->SetBaudRateValue(static_cast<std::uint32_t>(StrToInt(BaudRate)));
+    if (ParityIndex == 0)
+        Comm->SetParity(ptEVEN);
+    else if (ParityIndex == 1)
+        Comm->SetParity(ptNONE);
+    bool Success = false;
+    ModuleID.clear();
+    // The port is closed and the reply flag cleared however the attempt ends: an error leaves no
+    // port open behind an idle dialog.
+    struct TAttemptEnd {
+        TCommPortDriver* Comm;
+        ~TAttemptEnd() {
+            Comm->Disconnect();
+            WaitingReply = false;
+        }
+    } AttemptEnd{Comm};
+    if (Comm->Connect()) {
+        // The module needs a moment after the line comes up; nothing is dispatched meanwhile.
+        Sleep(100);
+        if (frmCardReader->SendString('B', std::string())) {
+            tmScan->SetEnabled(true);
+            while (tmScan->Enabled() && !Application->Terminated()) {
+                Sleep(20);
+                Application->ProcessMessages();
+            }
+        }
+        // A factory code from an earlier attempt counts too: only the module ID is cleared.
+        Success = !ModuleID.empty() && !FactoryCode.empty();
+    }
+    return Success;
+}
+
+void TfrmProperties::tmScanTimer(TObject*) {
+    tmScan->SetEnabled(false);
+}
+
+// The carriage-return box and the Auto-Detect button stay usable while busy: the one may be
+// toggled at any time, the other is the scan's cancel.
+void TfrmProperties::EnableControls(bool Enabled) {
+    cxLoadOnStartup->SetEnabled(Enabled);
+    cxShowOnStartup->SetEnabled(Enabled);
+    cbPort->SetEnabled(Enabled);
+    cbBaudRate->SetEnabled(Enabled);
+    cbParity->SetEnabled(Enabled);
+    btnTest->SetEnabled(Enabled);
+    btnOK->SetEnabled(Enabled);
+    btnCancel->SetEnabled(Enabled);
+}
+
+// While probing, a reply that does not come ends the main window's wait quietly after 500 ms
+// instead of dropping the link with an error box.
+void TfrmProperties::EnterBusyState() {
+    WaitingReply = false;
+    EnableControls(false);
+    ScanMode = true;
+    frmCardReader->tmTimeout->SetInterval(ProbeReplyTimeout);
+    anDetect->SetActive(true);
+    btnAutoDetect->SetCaption("&Cancel");
+    ShowCheckMarks(false);
+}
+
+void TfrmProperties::LeaveBusyState() {
+    frmCardReader->tmTimeout->SetInterval(NormalReplyTimeout);
+    anDetect->SetActive(false);
+    btnAutoDetect->SetCaption("&Auto-Detect");
+    ScanMode = false;
+    EnableControls(true);
+}
+
+void TfrmProperties::ShowCheckMarks(bool Visible) {
+    Image1->SetVisible(Visible);
+    Image2->SetVisible(Visible);
+    Image3->SetVisible(Visible);
+}
+
+bool PortExists(const std::string& PortName) {
+    const std::string Device = PortName + ":";
+    HANDLE Handle = CreateFileA(Device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (Handle == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(Handle);
+    return true;
 }
