@@ -713,6 +713,21 @@ const std::map<std::string, TCommand>& Commands() {
         {"selectindex", {"selectindex HWND N: chooses entry N", SelectIndex}},
         {"status", {"status HWND: each panel: right edge, alignment, text", StatusPanels}},
         {"click", {"click HWND: clicks a button or check box (posted)", Click}},
+        {"press",
+         {"press HWND: a left click in the middle of a window that is no button, such as a label "
+          "(posted)",
+          [](std::string& rest) {
+              HWND window = ParseHandle(RequireWord(rest, "window"));
+              if (!Visible(window) || !EnabledAllTheWay(window))
+                  throw ECommand("window is hidden or disabled");
+              RECT r;
+              GetClientRect(window, &r);
+              LPARAM middle = MAKELPARAM(r.right / 2, r.bottom / 2);
+              PostMessageA(window, WM_MOUSEMOVE, 0, middle);
+              PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+              PostMessageA(window, WM_LBUTTONUP, 0, middle);
+              return TRows{};
+          }}},
         {"keys",
          {"keys CHORD...: types keys at the focused window, e.g. TAB SHIFT+TAB RETURN ALT+F4 X",
           [](std::string& rest) {

@@ -1,0 +1,519 @@
+#!/usr/bin/env python3
+"""The settings dialog and the About box in one Cardwick launch: the About box from the tray menu
+while the window is hidden, its link opened through the shell and shown visited; then the settings
+dialog's defaults, port list, tab order and keys, OK and the start-up registration, Test and
+Auto-Detect against reader-sims on the prefix's COM ports, with the cancel and the nested scan."""
+
+import os
+import re
+import subprocess
+import threading
+import time
+
+from cardwick_e2e import (INVALID_PORT_SETTINGS, Cardwick, Environment, Failure, ReaderSim, Run, UiDriver,
+                          check, find_main_window, screenshot, wait_until)
+
+CONFIGURE_FIRST = "Please configure the Port Settings first before testing!"
+TEST_FAILED = "Test failed!\nPlease try Auto-Detect."
+NOT_DETECTED = ("Device not detected!\nPlease configure the Port Settings manually.\n\n"
+                "Default settings are:\nBaud rate: 19200\nParity: Even")
+LINK = "https://cardwick.example.org"
+SERIAL_MAP = "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"
+RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+HTTPS_COMMAND = "HKCR\\https\\shell\\open\\command"
+OPENED_KEY = "HKCU\\Software\\CardwickE2E"
+WS_SYSMENU = 0x00080000
+
+env = Environment()
+screenshots = os.environ.get("CARDWICK_SCREENSHOTS", env.work)
+
+
+def reg(*args, check_result=True):
+    result = subprocess.run(["wine", "reg"] + list(args), capture_output=True, text=True, errors="replace")
+    if check_result and result.returncode != 0:
+        raise Failure("reg %r: %s" % (args, result.stdout + result.stderr))
+    return result
+
+
+def reg_values(key):
+    """{name: data} of a key's string values; None when the key does not exist."""
+    result = reg("query", key, check_result=False)
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.splitlines():
+        m = re.match(r"^    (.*?)    REG_SZ    (.*)$", line)
+        if m:
+            values[m.group(1)] = m.group(2)
+    return values
+
+
+def set_serial_map(values):
+    """Replaces the serial port map with exactly these values."""
+    for name in reg_values(SERIAL_MAP) or {}:
+        reg("delete", SERIAL_MAP, "/v", name, "/f")
+    for name, data in values.items():
+        reg("add", SERIAL_MAP, "/v", name, "/d", data, "/f")
+
+
+def main_window_shown(ui):
+    """Whether the main window is visible. The application window carries the same caption and is
+    shown with any form; the main window, owned by it, always lies above it in Z order, so it is
+    the first visible window of that caption when it is shown at all."""
+    rows = ui.call("wait 0 Orvela Cardwick", allow_error=True)
+    return rows is not None and ui.values(rows)["class"] == "TfrmCardReader"
+
+
+def ini_sections():
+    """The settings file as [(section, [(key, value)])] in file order."""
+    sections = []
+    with open(env.ini, encoding="latin-1") as f:
+        for line in f.read().splitlines():
+            if line.startswith("["):
+                sections.append((line.strip("[]"), []))
+            elif "=" in line:
+                key, _, value = line.partition("=")
+                sections[-1][1].append((key, value))
+    return sections
+
+
+class Dialog:
+    """The settings dialog as the UI driver sees it, its controls found by their designed place
+    (left, top in the client area or in the group box)."""
+
+    PLACES = {"cxLoadOnStartup": (8, 8), "cxShowOnStartup": (8, 32), "cxReturn": (8, 56),
+              "gbPortSettings": (8, 80), "cbPort": (72, 24), "cbBaudRate": (72, 48), "cbParity": (72, 72),
+              "Image1": (192, 26), "Image2": (192, 50), "Image3": (192, 74), "btnTest": (31, 104),
+              "btnAutoDetect": (111, 104), "anDetect": (192, 108), "btnOK": (47, 320),
+              "btnCancel": (127, 320)}
+
+    def __init__(self, ui, hwnd):
+        self.ui = ui
+        self.hwnd = hwnd
+        self.by_name = {}
+        controls = ui.controls(hwnd)
+        for name, place in self.PLACES.items():
+            found = [c for c in controls if c["rect"][:2] == place]
+            check(len(found) == 1, "%s not found at %r" % (name, place))
+            self.by_name[name] = found[0]["hwnd"]
+        self.names = {hwnd: name for name, hwnd in self.by_name.items()}
+
+    def states(self):
+        """Every named control's state, read in one pass."""
+        return {self.names[c["hwnd"]]: c for c in self.ui.controls(self.hwnd) if c["hwnd"] in self.names}
+
+    def state(self, name):
+        return self.states()[name]
+
+    def click(self, name):
+        self.ui.call("click " + self.by_name[name])
+
+    def checked(self, name):
+        return self.ui.call("checked " + self.by_name[name])[0] == "1"
+
+    def combo(self, name):
+        """(selected index, entries)."""
+        rows = self.ui.call("combo " + self.by_name[name])
+        return int(rows[0]), rows[1:]
+
+    def selection(self):
+        """The selected texts of port, baud rate and parity; None for no selection."""
+        result = []
+        for name in ("cbPort", "cbBaudRate", "cbParity"):
+            index, entries = self.combo(name)
+            result.append(entries[index] if index >= 0 else None)
+        return tuple(result)
+
+    def select(self, name, text):
+        self.ui.call("select %s %s" % (self.by_name[name], text))
+
+    def marks_shown(self):
+        states = self.states()
+        return [states[n]["visible"] for n in ("Image1", "Image2", "Image3")]
+
+    def shown_texts(self):
+        """What the three lists show: a drop-down list's text is its selected entry. One message
+        each, so that a scan's every combination can be seen while the dialog is busy."""
+        return tuple(self.caption(n) or None for n in ("cbPort", "cbBaudRate", "cbParity"))
+
+    def caption(self, name):
+        return self.ui.call("text " + self.by_name[name])[0]
+
+    def idle(self):
+        return self.caption("btnAutoDetect") == "&Auto-Detect" and self.state("btnOK")["enabled"]
+
+    def wait_idle(self, timeout_s):
+        wait_until(self.idle, timeout_s, "the dialog to return to idle", 0.1)
+
+    def visible(self):
+        return self.ui.window(self.hwnd)["visible"] == "1"
+
+    def focused(self):
+        return self.names.get(self.ui.values(self.ui.call("focus"))["focus"], "?")
+
+
+class SelectionWatcher:
+    """Reads the three lists' selections over and over with a UI driver of its own and keeps every
+    combination they showed, in order."""
+
+    def __init__(self, dialog):
+        self.ui = UiDriver(env)
+        self.dialog = Dialog(self.ui, dialog.hwnd)
+        self.seen = []
+        self.running = True
+        self.thread = threading.Thread(target=self._watch, daemon=True)
+        self.thread.start()
+
+    def _watch(self):
+        while self.running:
+            try:
+                shown = self.dialog.shown_texts()
+            except Failure:
+                break
+            if not self.seen or self.seen[-1] != shown:
+                self.seen.append(shown)
+
+    def stop(self):
+        self.running = False
+        self.thread.join(10)
+        self.ui.close()
+        return self.seen
+
+
+def scan_order(ports):
+    return [(p, b, y) for p in ports for b in ("4800", "9600", "19200", "38400", "57600", "115200")
+            for y in ("Even", "None")]
+
+
+with Run("settings dialog and About box") as run:
+    env.remove_settings()
+    saved_map = reg_values(SERIAL_MAP)
+    run.on_exit(lambda: set_serial_map(saved_map))
+    saved_https = reg_values(HTTPS_COMMAND)
+    run.on_exit(lambda: reg("add", HTTPS_COMMAND, "/ve", "/d", saved_https[next(iter(saved_https))], "/f"))
+    run.on_exit(lambda: reg("delete", OPENED_KEY, "/f", check_result=False))
+    # wineboot starts whatever is registered to run at start-up: never leave Cardwick there.
+    run.on_exit(lambda: reg("delete", RUN_KEY, "/v", "Orvela Cardwick", "/f", check_result=False))
+    sims = {}
+
+    def plug(port, *args):
+        env.port = port
+        sims[port] = ReaderSim(env, *args)
+        run.on_exit(sims[port].stop)
+        return sims[port]
+
+    plug("COM5", "--silent")
+    plug("COM6")
+    plug("COM7")
+    ui = UiDriver(env)
+    run.on_exit(ui.close)
+    cardwick = Cardwick(env)
+    run.on_exit(cardwick.kill)
+    state = {}
+
+    def about_from_tray_while_hidden():
+        box = ui.expect_message_box("Warning", "warning", INVALID_PORT_SETTINGS, timeout_ms=20000)
+        ui.dismiss(box)
+        # A refusing handler first: the failed open must leave the link's colour alone.
+        reg("add", HTTPS_COMMAND, "/ve", "/d", "C:\\windows\\system32\\no-such-program.exe \"%1\"", "/f")
+        ui.call("traymenu 0 DOWN DOWN RETURN")
+        about = ui.values(ui.call("wait 5000 About Orvela Cardwick"))
+        state["about"] = about["hwnd"]
+        check(about["class"] == "TfrmAbout", "class %r" % about["class"])
+        check(not main_window_shown(ui), "the main window was shown with the About box")
+        texts = {c["text"]: c for c in ui.controls(about["hwnd"])}
+        for text in ("Orvela Cardwick", "Version 1.2", "Copyright (C) 2026 The Cardwick developers", LINK, "OK"):
+            check(text in texts, "no %r in the About box: %r" % (text, sorted(texts)))
+        state["link"] = texts[LINK]["hwnd"]
+        state["ok"] = texts["OK"]["hwnd"]
+        screenshot(os.path.join(screenshots, "about.png"))
+        check(link_colour() == "red", "the link is not red before any click")
+
+    def link_colour():
+        info = ui.window(state["link"])
+        x, y, w, h = (int(v) for v in info["rect"].split("\t"))
+        path = os.path.join(env.work, "link.png")
+        screenshot(path)
+        out = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", "-depth", "8",
+                              "txt:-"], check=True, capture_output=True, text=True).stdout
+        red = purple = 0
+        for m in re.finditer(r"\((\d+),(\d+),(\d+)", out):
+            r, g, b = (int(v) for v in m.groups())
+            if r > 220 and g < 40 and b < 40:
+                red += 1
+            elif 100 < r < 160 and g < 40 and 100 < b < 160:
+                purple += 1
+        if red >= 20 and purple == 0:
+            return "red"
+        if purple >= 20 and red == 0:
+            return "purple"
+        return "red %d, purple %d" % (red, purple)
+
+    def link_click_opens_caption_and_turns_purple():
+        # A label is not a button: its click is a press and release of the left button.
+        click_label(state["link"])
+        time.sleep(1.5)
+        check(link_colour() == "red", "a failed open changed the link's colour")
+        check(ui.message_box(0) is None, "a failed open showed a message")
+        reg("add", HTTPS_COMMAND, "/ve", "/d",
+            "C:\\windows\\system32\\reg.exe add %s /v Opened /d \"%%1\" /f" % OPENED_KEY, "/f")
+        click_label(state["link"])
+        wait_until(lambda: (reg_values(OPENED_KEY) or {}).get("Opened"), 20, "the shell to open the link")
+        opened = reg_values(OPENED_KEY)["Opened"]
+        check(opened == LINK, "opened %r" % opened)
+        wait_until(lambda: link_colour() == "purple", 5, "the link to turn purple")
+        ui.call("click " + state["ok"])
+        wait_until(lambda: ui.window(state["about"])["visible"] == "0", 5, "the About box to close")
+        check(not main_window_shown(ui), "the main window was shown after the About box")
+        ui.call("traymenu 0 DOWN DOWN RETURN")
+        ui.call("wait 5000 About Orvela Cardwick")
+        check(link_colour() == "purple", "the link is not purple at the next showing")
+        ui.call("keys RETURN")
+        wait_until(lambda: ui.window(state["about"])["visible"] == "0", 5, "Enter to close the About box")
+
+    def click_label(hwnd):
+        ui.call("press " + hwnd)
+
+    def open_dialog():
+        main = state["main"]
+        main.click("btnProperties")
+        info = ui.values(ui.call("wait 5000 Properties"))
+        dialog = Dialog(ui, info["hwnd"])
+        state["dialog"] = dialog
+        return dialog, info
+
+    def defaults_port_list_and_layout():
+        ui.call("traydblclick 0")
+        state["main"] = find_main_window(ui)
+        # A duplicate of a listed port, under a name of its own: listed once.
+        reg("add", SERIAL_MAP, "/v", "CardwickDuplicate", "/d", "COM6", "/f")
+        dialog, info = open_dialog()
+        check(info["client"] == "232\t347", "client size %r" % info["client"])
+        check(info["rect"].split("\t")[:2] == ["436", "211"], "position %r" % info["rect"])
+        check(int(info["style"], 16) & WS_SYSMENU == 0, "the dialog has a system menu")
+        check([dialog.checked(n) for n in ("cxLoadOnStartup", "cxShowOnStartup", "cxReturn")] ==
+              [True, False, True], "check boxes without a settings file")
+        index, ports = dialog.combo("cbPort")
+        listed = set(reg_values(SERIAL_MAP).values())
+        check(ports == sorted(listed), "port list %r, map %r" % (ports, sorted(listed)))
+        check(index == -1, "a port is selected")
+        check(dialog.combo("cbBaudRate") == (-1, ["4800", "9600", "19200", "38400", "57600", "115200"]),
+              "baud rates %r" % (dialog.combo("cbBaudRate"),))
+        check(dialog.combo("cbParity") == (-1, ["Even", "None"]), "parities %r" % (dialog.combo("cbParity"),))
+        check(dialog.marks_shown() == [False] * 3, "check marks shown")
+        screenshot(os.path.join(screenshots, "properties-idle.png"))
+
+    def test_without_selection_tab_order_and_keys():
+        dialog = state["dialog"]
+        dialog.click("btnTest")
+        ui.dismiss(ui.expect_message_box("Warning", "warning", CONFIGURE_FIRST))
+        ui.call("activate " + dialog.hwnd)
+        dialog.click("cxLoadOnStartup")
+        dialog.click("cxLoadOnStartup")
+        wait_until(lambda: dialog.focused() == "cxLoadOnStartup", 5, "the focus on the first check box")
+        walk = []
+        for _ in range(10):
+            ui.call("keys TAB")
+            walk.append(dialog.focused())
+        check(walk == ["cxShowOnStartup", "cbBaudRate", "cbParity", "cbPort", "btnAutoDetect", "btnTest",
+                       "btnOK", "btnCancel", "cxReturn", "cxLoadOnStartup"], "tab order %r" % walk)
+        ui.call("keys RETURN")
+        ui.call("keys ESCAPE")
+        time.sleep(0.5)
+        check(dialog.visible(), "Enter or Escape closed the dialog")
+        check(ui.message_box(0) is None, "a message box")
+
+    def ok_on_a_fresh_machine_registers():
+        dialog = state["dialog"]
+        dialog.click("btnOK")
+        wait_until(lambda: not dialog.visible(), 5, "the dialog to close")
+        check(ini_sections() == [
+            ("General", [("Load on Windows startup", "1"), ("Show on startup", "0"),
+                         ("Suffix Carriage Return", "1")]),
+            ("Ports", [("Port", ""), ("Baud rate", ""), ("Parity", "")])], "settings file %r" % ini_sections())
+        command = (reg_values(RUN_KEY) or {}).get("Orvela Cardwick")
+        expected = "Z:" + os.getcwd().replace("/", "\\") + "\\Cardwick.exe"
+        check(command == expected, "start-up value %r, expected %r" % (command, expected))
+        main = state["main"]
+        check(main.panels()[0] == "Disconnected" and main.fields() == ("", "", "", ""),
+              "main window %r %r" % (main.panels(), main.fields()))
+
+    def unchecked_and_ok_removes_twice():
+        # The second time the box shows the stored "0", and the value is already gone.
+        for attempt in range(2):
+            dialog, _ = open_dialog()
+            check(dialog.checked("cxLoadOnStartup") == (attempt == 0), "Load box at showing %d" % attempt)
+            if attempt == 0:
+                dialog.click("cxLoadOnStartup")
+                wait_until(lambda: not dialog.checked("cxLoadOnStartup"), 5, "the box to clear")
+            dialog.click("btnOK")
+            wait_until(lambda: not dialog.visible(), 5, "the dialog to close")
+            check(ui.message_box(500) is None, "a message box")
+            check("Orvela Cardwick" not in (reg_values(RUN_KEY) or {}), "the start-up value is still there")
+
+    def stored_values_select():
+        ini = dict(ini_sections())
+        general = dict(ini["General"])
+
+        def shown_with(port, baud, parity):
+            env.write_settings(general, {"Port": port, "Baud rate": baud, "Parity": parity})
+            dialog, _ = open_dialog()
+            selection = dialog.selection()
+            dialog.click("btnCancel")
+            wait_until(lambda: not dialog.visible(), 5, "the dialog to close")
+            return selection
+
+        check(shown_with("COM7", "9600", "None") == ("COM7", "9600", "None"), "stored values not selected")
+        # Lower case is another name; 14400 is no entry, so the last selection stays.
+        check(shown_with("com7", "14400", "Even") == (None, "9600", "Even"), "lower case port or odd baud rate")
+
+    def test_against_reader_sim():
+        main = state["main"]
+        dialog, _ = open_dialog()
+        dialog.select("cbPort", "COM6")
+        dialog.select("cbBaudRate", "19200")
+        dialog.select("cbParity", "Even")
+        start = time.time()
+        dialog.click("btnTest")
+        wait_until(lambda: all(dialog.marks_shown()), 10, "the check marks")
+        check(dialog.idle(), "not idle after the Test")
+        check(main.fields()[0] == "30571846", "serial number %r" % main.fields()[0])
+        check(main.panels()[1].endswith(": Get Factory Code OK"), "status line %r" % main.panels()[1])
+        check(time.time() - start < 5, "the Test took too long")
+        check(ui.message_box(300) is None, "a message box after a good Test")
+        dialog.select("cbBaudRate", "4800")
+        dialog.click("btnTest")
+        ui.dismiss(ui.expect_message_box("Warning", "warning", TEST_FAILED))
+        check(dialog.marks_shown() == [False] * 3, "check marks after a failed Test")
+
+    def auto_detect_four_ports():
+        # COM4 has no reader (its device is gone), COM5 is silent, COM6 answers at 19200, COM7 too.
+        set_serial_map({"\\Device\\Serial3": "COM4", "\\Device\\Serial4": "COM5", "\\Device\\Serial5": "COM6",
+                        "\\Device\\Serial6": "COM7"})
+        dialog = state["dialog"]
+        ui.call("click " + dialog.by_name["btnCancel"])
+        wait_until(lambda: not dialog.visible(), 5, "the dialog to close")
+        dialog, _ = open_dialog()
+        check(dialog.combo("cbPort")[1] == ["COM4", "COM5", "COM6", "COM7"], "ports %r" % (dialog.combo("cbPort"),))
+        before = {p: len(s.commands()) for p, s in sims.items()}
+        watcher = SelectionWatcher(dialog)
+        dialog.click("btnAutoDetect")
+        wait_until(lambda: dialog.caption("btnAutoDetect") == "&Cancel", 5, "the scan to start")
+        states = dialog.states()
+        busy = {n: states[n]["enabled"] for n in ("cxLoadOnStartup", "cxShowOnStartup", "cbPort", "cbBaudRate",
+                                                  "cbParity", "btnTest", "btnOK", "btnCancel", "cxReturn",
+                                                  "btnAutoDetect")}
+        check(states["btnAutoDetect"]["text"] == "&Cancel", "the scan ended before its state was read")
+        check(busy == {"cxLoadOnStartup": False, "cxShowOnStartup": False, "cbPort": False, "cbBaudRate": False,
+                       "cbParity": False, "btnTest": False, "btnOK": False, "btnCancel": False,
+                       "cxReturn": True, "btnAutoDetect": True}, "busy state %r" % busy)
+        screenshot(os.path.join(screenshots, "properties-busy.png"))
+        # The clicked button has the focus, and Enter would press it: move to the carriage-return box.
+        ui.call("keys TAB")
+        wait_until(lambda: dialog.focused() == "cxReturn", 3, "Tab to skip the disabled controls")
+        ui.call("keys RETURN")
+        ui.call("keys ESCAPE")
+        dialog.wait_idle(30)
+        seen = watcher.stop()
+        check(dialog.visible(), "Enter or Escape closed the busy dialog")
+        check(ui.message_box(300) is None, "a message box after a successful scan")
+        check(dialog.selection() == ("COM6", "19200", "Even"), "selection %r" % (dialog.selection(),))
+        check(all(dialog.marks_shown()), "no check marks")
+        sent = {p: len(s.commands()) - before[p] for p, s in sims.items()}
+        check(sent == {"COM5": 12, "COM6": 5, "COM7": 0}, "commands per port %r" % sent)
+        # The three texts are read one after the other, so a sample can mix two combinations; what
+        # counts is that each combination that waited for a reply was shown, in scan order.
+        slow = scan_order(["COM5"]) + scan_order(["COM6"])[:5]
+        missed = [c for c in slow if c not in seen]
+        check(not missed, "combinations never shown: %r in %r" % (missed, seen))
+        first_shown = [seen.index(c) for c in slow]
+        check(first_shown == sorted(first_shown), "combinations out of order: %r" % seen)
+
+    def nothing_answers_then_cancel():
+        dialog = state["dialog"]
+        set_serial_map({"\\Device\\Serial3": "COM4", "\\Device\\Serial4": "COM5"})
+        dialog.click("btnCancel")
+        wait_until(lambda: not dialog.visible(), 5, "the dialog to close")
+        dialog, _ = open_dialog()
+        dialog.click("btnAutoDetect")
+        box = ui.expect_message_box("Warning", "warning", NOT_DETECTED, timeout_ms=30000)
+        check(dialog.selection() == (None, None, None), "selection %r" % (dialog.selection(),))
+        ui.dismiss(box)
+        dialog.wait_idle(5)
+        # Cancel: wait until the silent port is being tried, then click the button again.
+        dialog.click("btnAutoDetect")
+        wait_until(lambda: dialog.selection()[0] == "COM5", 20, "the scan to reach COM5")
+        dialog.click("btnAutoDetect")
+        dialog.wait_idle(5)
+        check(ui.message_box(1000) is None, "a message box after Cancel")
+        check(dialog.selection() == (None, None, None), "selection after Cancel %r" % (dialog.selection(),))
+
+    def no_ports_at_all():
+        dialog = state["dialog"]
+        set_serial_map({})
+        dialog.click("btnCancel")
+        wait_until(lambda: not dialog.visible(), 5, "the dialog to close")
+        dialog, _ = open_dialog()
+        check(dialog.combo("cbPort") == (-1, []), "ports %r" % (dialog.combo("cbPort"),))
+        dialog.click("btnTest")
+        ui.dismiss(ui.expect_message_box("Warning", "warning", CONFIGURE_FIRST))
+        start = time.time()
+        dialog.click("btnAutoDetect")
+        ui.dismiss(ui.expect_message_box("Warning", "warning", NOT_DETECTED))
+        check(time.time() - start < 3, "an empty scan took %.1f s" % (time.time() - start))
+
+    def auto_detect_during_a_test():
+        dialog = state["dialog"]
+        set_serial_map({"\\Device\\Serial4": "COM5", "\\Device\\Serial5": "COM6"})
+        dialog.click("btnCancel")
+        wait_until(lambda: not dialog.visible(), 5, "the dialog to close")
+        dialog, _ = open_dialog()
+        dialog.select("cbPort", "COM5")
+        dialog.select("cbBaudRate", "4800")
+        dialog.select("cbParity", "Even")
+        before = len(sims["COM6"].commands())
+        # The second click lands inside the Test's wait on the silent port: a whole scan runs there.
+        dialog.click("btnTest")
+        dialog.click("btnAutoDetect")
+        dialog.wait_idle(30)
+        check(ui.message_box(500) is None, "a message box: the Test's own attempt found the scan's reply")
+        check(len(sims["COM6"].commands()) - before == 5, "the scan inside the Test did not reach COM6")
+        check(dialog.selection() == ("COM6", "19200", "Even"), "selection %r" % (dialog.selection(),))
+        check(all(dialog.marks_shown()), "no check marks")
+
+    def cancel_discards_and_main_stays_disconnected():
+        dialog = state["dialog"]
+        main = state["main"]
+        stored = ini_sections()
+        dialog.click("btnCancel")
+        wait_until(lambda: not dialog.visible(), 5, "the dialog to close")
+        check(ini_sections() == stored, "Cancel wrote the settings")
+        check(main.panels()[0] == "Disconnected" and main.fields() == ("", "", "", ""),
+              "main window %r %r" % (main.panels(), main.fields()))
+        counts = {p: len(s.commands()) for p, s in sims.items()}
+        time.sleep(1.5)
+        check({p: len(s.commands()) for p, s in sims.items()} == counts, "commands after the dialog closed")
+        check(main.control("btnConnect")["enabled"], "Connect is not enabled")
+
+    run.step("About box from the tray while hidden: texts, red link, window stays hidden",
+             about_from_tray_while_hidden)
+    run.step("the link: a failed open keeps red; a good one opens the caption, purple at the next showing",
+             link_click_opens_caption_and_turns_purple)
+    run.step("dialog without settings: defaults, layout, port list once each, sorted as text",
+             defaults_port_list_and_layout)
+    run.step("Test with nothing selected warns; tab order; Enter and Escape close nothing",
+             test_without_selection_tab_order_and_keys)
+    run.step("OK on a fresh machine writes six keys and registers the current directory's Cardwick.exe",
+             ok_on_a_fresh_machine_registers)
+    run.step("unchecked Load and OK removes the start-up value, twice without complaint",
+             unchecked_and_ok_removes_twice)
+    run.step("stored values select their entries; lower case and odd baud rates do not", stored_values_select)
+    run.step("Test at 19200 shows the check marks and the probe's reply in the main window; 4800 fails",
+             test_against_reader_sim)
+    run.step("Auto-Detect over four ports stops at the answering one, busy state, keys ignored",
+             auto_detect_four_ports)
+    run.step("no answer: the not-detected warning and no selection; Cancel ends a scan silently",
+             nothing_answers_then_cancel)
+    run.step("no ports listed: Test warns, Auto-Detect ends at once", no_ports_at_all)
+    run.step("Auto-Detect clicked during a Test runs a scan inside it", auto_detect_during_a_test)
+    run.step("Cancel writes nothing; the main window stays disconnected", cancel_discards_and_main_stays_disconnected)
