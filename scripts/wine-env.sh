@@ -30,6 +30,10 @@ wine_env_setup() {
         for port in "${CARDWICK_TEST_PORTS[@]}"; do
             printf '"%s"="%s"\n' "$port" "$CARDWICK_PORTS_DIR/${port,,}"
         done
+        # Xvfb runs no window manager, and Wine waits up to 2 s, on the program's own thread, for
+        # one to acknowledge every managed top-level window shown or hidden (the tray window of
+        # explorer included, so a Shell_NotifyIcon call stalls too). Unmanaged windows need none.
+        printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n'
     } >"$regfile"
     wine regedit /S "$regfile" >/dev/null 2>&1
     wineserver -w

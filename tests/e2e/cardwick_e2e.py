@@ -100,20 +100,6 @@ class Environment:
         self.ports_dir = os.environ["CARDWICK_PORTS_DIR"]
         self.ini = os.path.join(self.prefix, "drive_c", "windows", "cardwick.ini")
         self.work = tempfile.mkdtemp(prefix="cardwick-e2e-")
-        self.unmanage_windows()
-
-    def unmanage_windows(self):
-        """Under Xvfb there is no window manager, and Wine then waits up to 2 s, on the program's
-        own thread, for one to acknowledge every top-level window shown or hidden. Windows of these
-        programs are left unmanaged, as a desktop without a window manager would treat them."""
-        reg = os.path.join(self.work, "unmanaged.reg")
-        with open(reg, "w") as f:
-            f.write("REGEDIT4\n\n")
-            for program in ("Cardwick.exe", "KeySink.exe", "uidriver.exe"):
-                f.write("[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\X11 Driver]\n"
-                        "\"Managed\"=\"N\"\n\n" % program)
-        subprocess.run(["wine", "regedit", "/S", reg], check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
 
     def write_settings(self, general=None, ports=None):
         """Writes cardwick.ini as the settings dialog would; None leaves a section out."""
@@ -385,8 +371,14 @@ class KeySink:
                 return lines
             lines.append(line)
 
-    def focus(self):
-        self._command("focus", "OK")
+    def focus(self, ui):
+        """Takes the keyboard focus and keeps it: a window hidden just before may hand the
+        activation on a moment later, so look twice."""
+        def held():
+            self._command("focus", "OK")
+            time.sleep(0.15)
+            return ui.active_window() == self.hwnd and (time.sleep(0.15) or ui.active_window() == self.hwnd)
+        wait_until(held, 5, "KeySink to keep the focus", 0)
 
     def clear(self):
         self._command("clear", "OK")
@@ -456,9 +448,26 @@ def screenshot(path):
     subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", path], check=True)
 
 
-def tray_picture(ui, work):
-    """Which of the image list's pictures the notification area shows: 0 (blue screen) or 1 (cyan
-    screen), told apart by the pixels of the first tray icon."""
+def tray_picture(ui, work, expected, timeout_s=3):
+    """Whether the notification area shows image `expected` of the image list: 0 (blue screen) or 1
+    (cyan screen), told apart by the pixels of the first tray icon. An icon that was just taken away
+    and added again may show its old picture, or none, for a moment: look until it settles."""
+    deadline = time.monotonic() + timeout_s
+    seen = None
+    while True:
+        try:
+            seen = _tray_picture_now(ui, work)
+        except Failure as e:
+            seen = str(e)
+        if seen == expected:
+            return True
+        if time.monotonic() >= deadline:
+            raise Failure("the tray shows %r, not picture %d (screenshot %s)"
+                          % (seen, expected, os.path.join(work, "tray.png")))
+        time.sleep(0.2)
+
+
+def _tray_picture_now(ui, work):
     icons = ui.tray_icons()
     check(len(icons) >= 1, "no tray icon")
     _, x, y, w, h = icons[0]

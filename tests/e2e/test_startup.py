@@ -87,7 +87,9 @@ with Run("start-up without settings, then connect and read by hand") as run:
 
     def connect_with_lower_case_parity():
         main = state["main"]
-        general, ports = standard_settings(parity="none")
+        # No Enter after a card: the focused window is Cardwick's own, where Enter would press the
+        # focused button.
+        general, ports = standard_settings(parity="none", suffix=False)
         env.write_settings(general, ports)
         start = time.time()
         main.click("btnConnect")
@@ -112,7 +114,7 @@ with Run("start-up without settings, then connect and read by hand") as run:
             captions.append(main.text("btnReadCardID"))
         check(captions == ["Stop Reading", "Read Card ID", "Stop Reading"], "captions %r" % captions)
         wait_until(lambda: main.fields()[3] == "0004211311", 5, "the card")
-        check(tray_picture(ui, env.work) == 1, "the tray does not show the reading picture")
+        tray_picture(ui, env.work, 1)
 
     def disconnect_while_reading():
         main = state["main"]
@@ -124,7 +126,7 @@ with Run("start-up without settings, then connect and read by hand") as run:
         check(main.text("btnReadCardID") == "Read Card ID", "caption %r" % main.text("btnReadCardID"))
         check(main.fields() == ("", "", "", ""), "fields %r" % (main.fields(),))
         check(main.panels()[1] == line, "status line changed to %r" % main.panels()[1])
-        check(tray_picture(ui, env.work) == 0, "the tray does not show the idle picture")
+        tray_picture(ui, env.work, 0)
         time.sleep(1.2)
         check(len(sim.commands()) <= polls + 1, "polls go on after Disconnect")
         check(main.control("btnConnect")["enabled"] and not main.control("btnReadCardID")["enabled"],
