@@ -353,8 +353,10 @@ class StatusWatcher:
 class KeySink:
     """KeySink under Wine: the focused window that records the keys Cardwick types."""
 
-    def __init__(self, env, title="Key Sink"):
-        self.process = subprocess.Popen(["wine", env.sink, "--title", title], stdin=subprocess.PIPE,
+    def __init__(self, env, title="Key Sink", log=None):
+        """log: a Windows path that KeySink appends every key event to as it arrives."""
+        self.process = subprocess.Popen(["wine", env.sink, "--title", title] + (["--log", log] if log else []),
+                                        stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.output = LineReader(self.process.stdout, "KeySink")
         _, line = self.output.read(30)
