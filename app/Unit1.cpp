@@ -11,8 +11,8 @@ TfrmCardReader* frmCardReader = nullptr;
 
 namespace {
 
-template <class TControlClass> TControlClass* Place(TfrmCardReader* Form, const char* Name, int Left, int Top,
-                                                    int Width, int Height) {
+template <class TControlClass>
+TControlClass* Place(TfrmCardReader* Form, const char* Name, int Left, int Top, int Width, int Height) {
     auto* Control = new TControlClass(Form);
     Control->SetName(Name);
     Control->SetParent(Form);
@@ -28,7 +28,8 @@ TButton* PlaceButton(TfrmCardReader* Form, const char* Name, int Left, int Top, 
     return Button;
 }
 
-TLabel* PlaceLabel(TfrmCardReader* Form, const char* Name, int Left, int Top, int Width, const char* Caption) {
+TLabel* PlaceLabel(TfrmCardReader* Form, const char* Name, int Left, int Top, int Width,
+                   const char* Caption) {
     TLabel* Label = Place<TLabel>(Form, Name, Left, Top, Width, 13);
     Label->SetAlignment(taRightJustify);
     Label->SetCaption(Caption);
