@@ -82,7 +82,10 @@ with Run("reader link failures") as run:
         check([c for _, c in commands] == ["B", "V", "F", "F", "F"], "commands %r" % commands)
         # The wait began at the poll after the unanswered one.
         waited = shown_at - (commands[-1][0] + 500)
-        check(1950 <= waited <= 2400, "the box came %.0f ms after the wait began" % waited)
+        # Seen from outside: the next poll tick's own lateness and the driver's polling for the box
+        # add to the time-out, by up to about half a second on a loaded machine; a second wait
+        # (4 s) or an early time-out stays out of the range.
+        check(1950 <= waited <= 2700, "the box came %.0f ms after the wait began" % waited)
         check(main.visible(), "the main window is not shown with the box")
         ui.dismiss(box)
         check(ui.message_box(1500) is None, "a second message box for the same time-out")
