@@ -11,18 +11,9 @@ TfrmCardReader* frmCardReader = nullptr;
 
 namespace {
 
-template <class TControlClass>
-TControlClass* Place(TfrmCardReader* Form, const char* Name, int Left, int Top, int Width, int Height) {
-    auto* Control = new TControlClass(Form);
-    Control->SetName(Name);
-    Control->SetParent(Form);
-    Control->SetBounds(Left, Top, Width, Height);
-    return Control;
-}
-
 TButton* PlaceButton(TfrmCardReader* Form, const char* Name, int Left, int Top, int Width,
                      const char* Caption, int TabOrder) {
-    TButton* Button = Place<TButton>(Form, Name, Left, Top, Width, 25);
+    TButton* Button = PlaceControl<TButton>(Form, Form, Name, Left, Top, Width, 25);
     Button->SetCaption(Caption);
     Button->SetTabOrder(TabOrder);
     return Button;
@@ -30,7 +21,7 @@ TButton* PlaceButton(TfrmCardReader* Form, const char* Name, int Left, int Top, 
 
 TLabel* PlaceLabel(TfrmCardReader* Form, const char* Name, int Left, int Top, int Width,
                    const char* Caption) {
-    TLabel* Label = Place<TLabel>(Form, Name, Left, Top, Width, 13);
+    TLabel* Label = PlaceControl<TLabel>(Form, Form, Name, Left, Top, Width, 13);
     Label->SetAlignment(taRightJustify);
     Label->SetCaption(Caption);
     return Label;
@@ -38,7 +29,7 @@ TLabel* PlaceLabel(TfrmCardReader* Form, const char* Name, int Left, int Top, in
 
 // The four fields only show what the reader link holds: nothing to type into, nothing to tab to.
 TEdit* PlaceField(TfrmCardReader* Form, const char* Name, int Left, int Top) {
-    TEdit* Edit = Place<TEdit>(Form, Name, Left, Top, 121, 21);
+    TEdit* Edit = PlaceControl<TEdit>(Form, Form, Name, Left, Top, 121, 21);
     Edit->SetReadOnly(true);
     Edit->SetTabStop(false);
     return Edit;
@@ -108,7 +99,7 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     tmPoll->SetInterval(500);
     tmPoll->OnTimer = TNotifyEvent(this, &TfrmCardReader::tmPollTimer);
 
-    anPoll = Place<TAnimate>(this, "anPoll", 318, 106, 16, 16);
+    anPoll = PlaceControl<TAnimate>(this, this, "anPoll", 318, 106, 16, 16);
     anPoll->SetCommonAVI(aviFindComputer);
     anPoll->SetStopFrame(8);
 

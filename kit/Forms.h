@@ -97,6 +97,18 @@ private:
     HWND FLastFocus = nullptr;
 };
 
+// Creates one control of a designed form: owned by the form, named, and placed in its parent at
+// its designed client position and size.
+template <class TControlClass>
+TControlClass* PlaceControl(TForm* Form, TWinControl* Parent, const char* Name, int Left, int Top, int Width,
+                            int Height) {
+    auto* Control = new TControlClass(Form);
+    Control->SetName(Name);
+    Control->SetParent(Parent);
+    Control->SetBounds(Left, Top, Width, Height);
+    return Control;
+}
+
 template <class TFormClass> void TApplication::CreateForm(TFormClass*& Reference) {
     auto* Form = new TFormClass(this);
     // The global reference is set before OnCreate, whose handlers may use it.

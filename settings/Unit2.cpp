@@ -47,7 +47,8 @@ std::vector<std::string> SerialPortNames() {
     for (DWORD Index = 0;; ++Index) {
         std::string Name(MaxNameLength + 1, '\0');
         DWORD Length = static_cast<DWORD>(Name.size());
-        LONG Result = RegEnumValueA(Key.Get(), Index, Name.data(), &Length, nullptr, nullptr, nullptr, nullptr);
+        LONG Result =
+            RegEnumValueA(Key.Get(), Index, Name.data(), &Length, nullptr, nullptr, nullptr, nullptr);
         if (Result == ERROR_NO_MORE_ITEMS)
             break;
         if (Result != ERROR_SUCCESS)
@@ -81,31 +82,21 @@ void SelectStored(TComboBox* Box, const std::string& Stored) {
         }
 }
 
-template <class TControlClass>
-TControlClass* Place(TfrmProperties* Form, TWinControl* Parent, const char* Name, int Left, int Top, int Width,
-                     int Height) {
-    auto* Control = new TControlClass(Form);
-    Control->SetName(Name);
-    Control->SetParent(Parent);
-    Control->SetBounds(Left, Top, Width, Height);
-    return Control;
-}
-
 TLabel* PlaceLabel(TfrmProperties* Form, TWinControl* Parent, const char* Name, int Left, int Top, int Width,
                    const char* Caption) {
-    TLabel* Label = Place<TLabel>(Form, Parent, Name, Left, Top, Width, 13);
+    TLabel* Label = PlaceControl<TLabel>(Form, Parent, Name, Left, Top, Width, 13);
     Label->SetCaption(Caption);
     return Label;
 }
 
 TComboBox* PlaceCombo(TfrmProperties* Form, const char* Name, int Top, int TabOrder) {
-    TComboBox* Box = Place<TComboBox>(Form, Form->gbPortSettings, Name, 72, Top, 113, 21);
+    TComboBox* Box = PlaceControl<TComboBox>(Form, Form->gbPortSettings, Name, 72, Top, 113, 21);
     Box->SetTabOrder(TabOrder);
     return Box;
 }
 
 TImage* PlaceCheckMark(TfrmProperties* Form, const char* Name, int Top) {
-    TImage* Image = Place<TImage>(Form, Form->gbPortSettings, Name, 192, Top, 16, 16);
+    TImage* Image = PlaceControl<TImage>(Form, Form->gbPortSettings, Name, 192, Top, 16, 16);
     Image->Picture()->Bitmap()->LoadFromResourceID(IDB_CHECKMARK);
     Image->SetCenter(true);
     Image->SetTransparent(true);
@@ -115,7 +106,7 @@ TImage* PlaceCheckMark(TfrmProperties* Form, const char* Name, int Top) {
 
 TButton* PlaceButton(TfrmProperties* Form, TWinControl* Parent, const char* Name, int Left, int Top,
                      const char* Caption, int TabOrder) {
-    TButton* Button = Place<TButton>(Form, Parent, Name, Left, Top, 75, 25);
+    TButton* Button = PlaceControl<TButton>(Form, Parent, Name, Left, Top, 75, 25);
     Button->SetCaption(Caption);
     Button->SetTabOrder(TabOrder);
     return Button;
@@ -123,7 +114,7 @@ TButton* PlaceButton(TfrmProperties* Form, TWinControl* Parent, const char* Name
 
 TCheckBox* PlaceCheckBox(TfrmProperties* Form, const char* Name, int Top, int Width, const char* Caption,
                          int TabOrder) {
-    TCheckBox* Box = Place<TCheckBox>(Form, Form, Name, 8, Top, Width, 17);
+    TCheckBox* Box = PlaceControl<TCheckBox>(Form, Form, Name, 8, Top, Width, 17);
     Box->SetCaption(Caption);
     Box->SetTabOrder(TabOrder);
     return Box;
@@ -140,7 +131,7 @@ TfrmProperties::TfrmProperties(TComponent* AOwner) : TForm(AOwner) {
     SetBounds(436, 211, 240, 376);
     SetClientSize(232, 347);
 
-    gbPortSettings = Place<TGroupBox>(this, this, "gbPortSettings", 8, 80, 217, 145);
+    gbPortSettings = PlaceControl<TGroupBox>(this, this, "gbPortSettings", 8, 80, 217, 145);
     gbPortSettings->SetCaption("Port Settings: ");
     gbPortSettings->SetTabOrder(2);
     Label1 = PlaceLabel(this, gbPortSettings, "Label1", 8, 48, 49, "Baud rate:");
@@ -169,7 +160,7 @@ TfrmProperties::TfrmProperties(TComponent* AOwner) : TForm(AOwner) {
     cxShowOnStartup = PlaceCheckBox(this, "cxShowOnStartup", 32, 121, "Show on startup", 1);
     cxLoadOnStartup = PlaceCheckBox(this, "cxLoadOnStartup", 8, 153, "&Load on Windows startup", 0);
 
-    anDetect = Place<TAnimate>(this, gbPortSettings, "anDetect", 192, 108, 16, 16);
+    anDetect = PlaceControl<TAnimate>(this, gbPortSettings, "anDetect", 192, 108, 16, 16);
     anDetect->SetCommonAVI(aviFindComputer);
     anDetect->SetStartFrame(1);
     anDetect->SetStopFrame(8);
