@@ -7,6 +7,7 @@
 #include "reader/ReaderModule.h"
 #include "reader/ReaderProtocol.h"
 #include "tests/win/support/ReaderSim.h"
+#include "tests/win/support/Pump.h"
 
 #include <gtest/gtest.h>
 
@@ -77,23 +78,6 @@ protected:
     }
 
     void Command(char Letter) { ASSERT_TRUE(Comm->SendText(BuildCommandFrame(Letter, ""))); }
-
-    // Dispatches messages (the driver's real timer among them) for TimeoutMs or until Done.
-    template <class F> bool PumpUntil(F Done, DWORD TimeoutMs) {
-        const DWORD Start = GetTickCount();
-        while (!Done()) {
-            const DWORD Elapsed = GetTickCount() - Start;
-            if (Elapsed >= TimeoutMs)
-                return false;
-            Application->ProcessMessages();
-            if (!Done())
-                Application->WaitForMessage(TimeoutMs - Elapsed);
-        }
-        return true;
-    }
-    void PumpFor(DWORD Ms) {
-        PumpUntil([] { return false; }, Ms);
-    }
 
     // Everything reader-sim wrote, once its log shows at least the bytes this side has seen:
     // reader-sim logs a write after it completes, which may be after the bytes arrived here.

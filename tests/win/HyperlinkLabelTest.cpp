@@ -6,6 +6,7 @@
 #include "kit/Forms.h"
 #include "ui/HyperlinkLabel.h"
 #include "ui/Unit3.h"
+#include "tests/win/support/Pump.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +14,6 @@
 #include <vector>
 
 namespace {
-
-void PumpMessages(DWORD Ms) {
-    const DWORD Start = GetTickCount();
-    while (GetTickCount() - Start < Ms) {
-        Application->ProcessMessages();
-        Sleep(5);
-    }
-}
 
 struct TShellCall {
     HWND Owner;
@@ -51,7 +44,7 @@ protected:
         Label->SetBounds(20, 20, 150, 13);
         Label->SetCaption("https://cardwick.example.org");
         Form->Show();
-        PumpMessages(100);
+        PumpFor(100);
     }
     void TearDown() override {
         SetCursorPos(0, 0);
@@ -68,7 +61,7 @@ protected:
         SetCursorPos((R.left + R.right) / 2, (R.top + R.bottom) / 2);
         PostMessageA(Control->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
         for (int I = 0; I < 40 && !Entered; ++I)
-            PumpMessages(25);
+            PumpFor(25);
         Control->OnMouseEnter = nullptr;
         ASSERT_EQ(Entered, 1);
     }
@@ -78,14 +71,14 @@ protected:
         SetCursorPos(0, 0);
         // The system's own tracking notices within its hover time.
         for (int I = 0; I < 80 && !Left; ++I)
-            PumpMessages(25);
+            PumpFor(25);
         Control->OnMouseLeave = nullptr;
         ASSERT_EQ(Left, 1);
     }
     static void PressLabel(TControl* Control) {
         PostMessageA(Control->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
         PostMessageA(Control->Handle(), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
-        PumpMessages(100);
+        PumpFor(100);
     }
 
     TForm* Form = nullptr;
@@ -180,11 +173,8 @@ TEST_F(HyperlinkLabelTest, OnlyASuccessfulOpenWithTheFlagTurnsTheLinkVisited) {
         bool UseClicked;
         TColor AfterClick, AfterLeave;
     } Cases[] = {
-        {42, true, clPurple, clPurple},
-        {33, true, clPurple, clPurple},
-        {32, true, clRed, clBlue},
-        {2, true, clRed, clBlue},
-        {42, false, clRed, clBlue},
+        {42, true, clPurple, clPurple}, {33, true, clPurple, clPurple}, {32, true, clRed, clBlue},
+        {2, true, clRed, clBlue},       {42, false, clRed, clBlue},
     };
     for (const auto& Case : Cases) {
         Label->Font()->SetColor(clBlue);
@@ -202,7 +192,7 @@ TEST_F(HyperlinkLabelTest, AboutBoxLinkShowsNoHoverAndStaysVisited) {
     auto* About = new TfrmAbout(Application);
     About->AfterConstruction();
     About->Show();
-    PumpMessages(100);
+    PumpFor(100);
     THyperlinkLabel* Link = About->HyperlinkLabel1;
     PointerOver(Link);
     EXPECT_EQ(Link->Font()->Color(), clRed);
@@ -213,7 +203,7 @@ TEST_F(HyperlinkLabelTest, AboutBoxLinkShowsNoHoverAndStaysVisited) {
     PointerAway(Link);
     About->Hide();
     About->Show();
-    PumpMessages(50);
+    PumpFor(50);
     EXPECT_EQ(Link->Font()->Color(), clPurple);
     delete About;
 }

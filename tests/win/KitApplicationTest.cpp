@@ -3,6 +3,7 @@
 #include "kit/Exceptions.h"
 #include "kit/Timer.h"
 #include "kit/UtilityWindow.h"
+#include "tests/win/support/Pump.h"
 
 #include <gtest/gtest.h>
 
@@ -27,20 +28,6 @@ protected:
         };
     }
     void TearDown() override { Application->MessageBoxSeam = nullptr; }
-
-    // Dispatches messages, blocking between them, until Done or TimeoutMs.
-    template <class F> bool PumpUntil(F Done, DWORD TimeoutMs = 2000) {
-        DWORD Start = GetTickCount();
-        while (!Done()) {
-            DWORD Elapsed = GetTickCount() - Start;
-            if (Elapsed >= TimeoutMs)
-                return false;
-            Application->ProcessMessages();
-            if (!Done())
-                Application->WaitForMessage(TimeoutMs - Elapsed);
-        }
-        return true;
-    }
 
     std::vector<TShownBox> Boxes;
 };

@@ -17,6 +17,7 @@
 #include "kit/Exceptions.h"
 #include "settings/Unit2.h"
 #include "tests/win/support/ReaderSim.h"
+#include "tests/win/support/Pump.h"
 
 namespace {
 
@@ -37,15 +38,6 @@ void RemoveSettingsFile() {
     GetWindowsDirectoryA(Path, MAX_PATH);
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, SettingsFileName); // flush the cached copy
     DeleteFileA((std::string(Path) + "\\" + SettingsFileName).c_str());
-}
-
-// Dispatches this thread's messages for about Ms milliseconds.
-void Pump(DWORD Ms) {
-    const DWORD Start = GetTickCount();
-    while (GetTickCount() - Start < Ms) {
-        Application->ProcessMessages();
-        Sleep(5);
-    }
 }
 
 class ReaderLinkTest : public ::testing::Test {
@@ -179,7 +171,7 @@ TEST_F(ReaderLinkTest, ATimedOutWaitDisconnectsWithOneBoxAndSendsNothing) {
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Caption, "Error");
     EXPECT_EQ(Boxes[0].Text.rfind("Data sending timeout! Module will be disconnected now.", 0), 0u);
-    Pump(300);
+    PumpFor(300);
     EXPECT_EQ(Sim.ReceivedCount(), 0u);
 }
 
@@ -195,7 +187,7 @@ TEST_F(ReaderLinkTest, ARepliedCommandFillsTheFieldsAtTheNextReceiveTicks) {
     EXPECT_TRUE(WaitingReply);
     EXPECT_EQ(FactoryCode, "");
     ASSERT_TRUE(Form->SendString('V', ""));
-    Pump(600);
+    PumpFor(600);
 
     EXPECT_FALSE(WaitingReply);
     EXPECT_EQ(FactoryCode, "30571846");

@@ -5,6 +5,7 @@
 #include "kit/Menus.h"
 #include "kit/Timer.h"
 #include "ui/TrayIcon.h"
+#include "tests/win/support/Pump.h"
 
 #include <gtest/gtest.h>
 
@@ -14,22 +15,6 @@
 #include <vector>
 
 namespace {
-
-bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs) {
-    const DWORD Start = GetTickCount();
-    for (;;) {
-        Application->ProcessMessages();
-        if (Done())
-            return true;
-        if (GetTickCount() - Start >= TimeoutMs)
-            return false;
-        Application->WaitForMessage(5);
-    }
-}
-
-void PumpFor(DWORD Ms) {
-    PumpUntil([] { return false; }, Ms);
-}
 
 // What an open popup menu showed, read while it was open.
 struct TMenuSeen {

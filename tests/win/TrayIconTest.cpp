@@ -4,6 +4,7 @@
 
 #include "kit/Application.h"
 #include "ui/TrayIcon.h"
+#include "tests/win/support/Pump.h"
 
 #include <gtest/gtest.h>
 
@@ -40,23 +41,6 @@ int IconsInNotificationArea() {
     for (HWND Child = GetWindow(Tray, GW_CHILD); Child; Child = GetWindow(Child, GW_HWNDNEXT))
         ++Count;
     return Count;
-}
-
-// Dispatches messages until Done holds or TimeoutMs has passed; returns Done().
-bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs) {
-    const DWORD Start = GetTickCount();
-    for (;;) {
-        Application->ProcessMessages();
-        if (Done())
-            return true;
-        if (GetTickCount() - Start >= TimeoutMs)
-            return false;
-        Application->WaitForMessage(10);
-    }
-}
-
-void PumpFor(DWORD Ms) {
-    PumpUntil([] { return false; }, Ms);
 }
 
 HICON MakeIcon(COLORREF Colour) {
