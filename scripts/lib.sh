@@ -3,7 +3,7 @@
 CARDWICK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CARDWICK_PACKAGES=(cmake make g++ clang libclang-rt-14-dev googletest
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine wine64 xvfb xauth x11-utils imagemagick python3 procps)
+    wine wine64 fonts-wine fonts-liberation xvfb xauth x11-utils imagemagick python3 procps)
 
 say() { printf '\n== %s\n' "$*"; }
 
@@ -18,7 +18,9 @@ install_deps() {
         local sudo=""
         [ "$(id -u)" = 0 ] || sudo=sudo
         $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+        # With the recommended packages: Wine's own fonts and the font it substitutes for
+        # "MS Sans Serif" come that way, and the tests measure text laid out in them.
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
     fi
 }
 
