@@ -63,7 +63,8 @@ private:
 // The shell service behind Navigate, replaceable so that tests can see what is opened and play a
 // refusal.
 struct THyperlinkShell {
-    HINSTANCE(WINAPI* Execute)(HWND Owner, LPCSTR Verb, LPCSTR File, LPCSTR Parameters, LPCSTR Directory,
-                               INT ShowCommand) = ::ShellExecuteA;
+    HINSTANCE(WINAPI* Execute)
+    (HWND Owner, LPCSTR Verb, LPCSTR File, LPCSTR Parameters, LPCSTR Directory,
+     INT ShowCommand) = ::ShellExecuteA;
 };
 extern THyperlinkShell HyperlinkShell;

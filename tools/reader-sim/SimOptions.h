@@ -33,7 +33,7 @@ struct TSimOptions {
     int Oversize = 0;
     long CloseAfter = -1;
     long CloseAfterMs = -1;
-    std::string FaultLetters; // the reply faults touch only replies to these commands; empty: all
+    std::string FaultLetters;       // the reply faults touch only replies to these commands; empty: all
     std::vector<long> FaultReplies; // ... and only these replies, numbered from 1; empty: all
 
     bool FaultApplies(char Letter, long ReplyNumber) const;
