@@ -19,5 +19,9 @@ inline constexpr std::size_t MaxReplyLength = 254;
 // XOR of every byte, as exactly two upper-case hexadecimal digits ("00" for an empty text).
 std::string GetBCC(std::string_view Text);
 
+// The bytes as upper-case hexadecimal pairs separated by blanks ("09 41 30 30"), as the wire logs
+// and the tools show frames.
+std::string HexBytes(std::string_view Bytes);
+
 // "\tA00" + Letter + Data + BCC of all that + "\r". Data is copied unchanged, without escaping.
 std::string BuildCommandFrame(char Letter, std::string_view Data);

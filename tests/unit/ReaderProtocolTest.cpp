@@ -11,16 +11,6 @@
 
 namespace {
 
-std::string Hex(const std::string& Bytes) {
-    std::string Text;
-    char Digits[4];
-    for (unsigned char C : Bytes) {
-        std::snprintf(Digits, sizeof Digits, Text.empty() ? "%02X" : " %02X", C);
-        Text += Digits;
-    }
-    return Text;
-}
-
 // A reply with a correct BCC whose whole length is Length bytes.
 std::string ReplyOfLength(std::size_t Length, char Code = 'F') {
     return BuildReplyFrame('0', "01", Code, std::string(Length - 8, '7'));
@@ -49,7 +39,7 @@ TEST(ReaderProtocol, CommandFramesAreTheBytesOnTheWire) {
         {'A', "\r\n", "09 41 30 30 41 0D 0A 30 45 0D"},
     };
     for (const auto& Case : Cases)
-        EXPECT_EQ(Hex(BuildCommandFrame(Case.Letter, Case.Data)), Case.Bytes)
+        EXPECT_EQ(HexBytes(BuildCommandFrame(Case.Letter, Case.Data)), Case.Bytes)
             << Case.Letter << " " << Case.Data;
 }
 
@@ -136,7 +126,7 @@ TEST_P(ReplyAssembly, OutcomesAndBuffer) {
         EXPECT_EQ(Step.Outcome, Case.Outcomes[I]) << "event " << I;
         EXPECT_LE(ReplyBuffer.size(), MaxReplyLength);
     }
-    EXPECT_EQ(Hex(ReplyBuffer), Hex(Case.BufferAfter));
+    EXPECT_EQ(HexBytes(ReplyBuffer), HexBytes(Case.BufferAfter));
     if (Case.Outcomes.back() == O::Frame) {
         EXPECT_EQ(Step.Frame.ModuleID, Case.Frame.ModuleID);
         EXPECT_EQ(Step.Frame.ReplyCode, Case.Frame.ReplyCode);

@@ -29,16 +29,6 @@ private:
     HANDLE H;
 };
 
-std::string Hex(const std::string& Bytes) {
-    std::string Text;
-    char Digits[4];
-    for (unsigned char C : Bytes) {
-        std::snprintf(Digits, sizeof Digits, Text.empty() ? "%02X" : " %02X", C);
-        Text += Digits;
-    }
-    return Text;
-}
-
 const char* OutcomeName(ReplyOutcome Outcome) {
     switch (Outcome) {
     case ReplyOutcome::Nothing:
@@ -58,7 +48,7 @@ const char* OutcomeName(ReplyOutcome Outcome) {
 // Sends one command and reads its reply for up to a second; true when a checked frame came back.
 bool Ask(HANDLE Port, std::string& ReplyBuffer, char Letter) {
     const std::string Frame = BuildCommandFrame(Letter, "");
-    std::printf("-> %c   %s\n", Letter, Hex(Frame).c_str());
+    std::printf("-> %c   %s\n", Letter, HexBytes(Frame).c_str());
     DWORD Written = 0;
     if (!WriteFile(Port, Frame.data(), static_cast<DWORD>(Frame.size()), &Written, nullptr)) {
         std::printf("   write failed, error %lu\n", GetLastError());
@@ -80,7 +70,8 @@ bool Ask(HANDLE Port, std::string& ReplyBuffer, char Letter) {
             continue;
         }
         const TReplyStep Step = AssembleReply(ReplyBuffer, Buffer, Read);
-        std::printf("<-     %s   (%s)\n", Hex(std::string(Buffer, Read)).c_str(), OutcomeName(Step.Outcome));
+        std::printf("<-     %s   (%s)\n", HexBytes(std::string(Buffer, Read)).c_str(),
+                    OutcomeName(Step.Outcome));
         if (Step.Outcome == ReplyOutcome::Incomplete || Step.Outcome == ReplyOutcome::Nothing)
             continue;
         if (Step.Outcome != ReplyOutcome::Frame)

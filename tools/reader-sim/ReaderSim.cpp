@@ -89,10 +89,8 @@ public:
     void Frame(const char* Direction, std::string_view Bytes) {
         if (!File)
             return;
-        std::fprintf(File.get(), "%lld %s", static_cast<long long>(NowNs()), Direction);
-        for (unsigned char C : Bytes)
-            std::fprintf(File.get(), " %02X", C);
-        std::fputc('\n', File.get());
+        std::fprintf(File.get(), "%lld %s%s%s\n", static_cast<long long>(NowNs()), Direction,
+                     Bytes.empty() ? "" : " ", HexBytes(Bytes).c_str());
         std::fflush(File.get());
     }
     void Note(const std::string& Text) {
@@ -214,16 +212,9 @@ void TSimulator::OnBytes(std::string_view Bytes) {
             Log.Frame("RX", Event.Bytes);
             Log.Note("frame check failed, not answered");
             break;
-        case TCommandEvent::Stray: {
-            std::string Hex;
-            for (unsigned char C : Event.Bytes) {
-                char Digits[4];
-                std::snprintf(Digits, sizeof Digits, " %02X", C);
-                Hex += Digits;
-            }
-            Log.Note("stray bytes" + Hex);
+        case TCommandEvent::Stray:
+            Log.Note("stray bytes " + HexBytes(Event.Bytes));
             break;
-        }
         }
     }
 }
