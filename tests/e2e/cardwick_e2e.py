@@ -319,14 +319,17 @@ def find_main_window(ui, timeout_s=10):
     return MainWindow(ui, wait_until(found, timeout_s, "the main window to become active", 0.1))
 
 
-class StatusWatcher:
-    """Reads the status bar every few tens of milliseconds with a UI driver of its own and keeps
-    every text each panel showed, so that a status line that lasts one poll is not missed."""
+class ChangeWatcher:
+    """Samples something over and over with a UI driver of its own and keeps every value it showed,
+    with the time it was first seen, so that a state that lasts one poll is not missed.
 
-    def __init__(self, env, bar):
+    make_sample is given the watcher's own driver once and returns the function to call per sample."""
+
+    def __init__(self, env, make_sample, interval=0.03):
         self.ui = UiDriver(env)
-        self.bar = bar
-        self.history = []  # (time in ms, [panel texts]) at every change
+        self.sample = make_sample(self.ui)
+        self.interval = interval
+        self.history = []  # (time in ms, value) at every change
         self.running = True
         self.thread = threading.Thread(target=self._watch, daemon=True)
         self.thread.start()
@@ -334,20 +337,30 @@ class StatusWatcher:
     def _watch(self):
         while self.running:
             try:
-                panels = [text for _, _, text in self.ui.status(self.bar)]
+                value = self.sample()
             except Failure:
                 break
-            if not self.history or self.history[-1][1] != panels:
-                self.history.append((now_ms(), panels))
-            time.sleep(0.03)
-
-    def lines(self, panel=1):
-        return [(t, panels[panel]) for t, panels in self.history if len(panels) > panel]
+            if not self.history or self.history[-1][1] != value:
+                self.history.append((now_ms(), value))
+            if self.interval:
+                time.sleep(self.interval)
 
     def stop(self):
+        """Ends the sampling; returns the values seen, in order."""
         self.running = False
         self.thread.join(10)
         self.ui.close()
+        return [value for _, value in self.history]
+
+
+class StatusWatcher(ChangeWatcher):
+    """Every text each panel of the status bar showed."""
+
+    def __init__(self, env, bar):
+        super().__init__(env, lambda ui: lambda: [text for _, _, text in ui.status(bar)])
+
+    def lines(self, panel=1):
+        return [(t, panels[panel]) for t, panels in self.history if len(panels) > panel]
 
 
 class KeySink:

@@ -7,11 +7,10 @@ Auto-Detect against reader-sims on the prefix's COM ports, with the cancel and t
 import os
 import re
 import subprocess
-import threading
 import time
 
-from cardwick_e2e import (INVALID_PORT_SETTINGS, Cardwick, Environment, Failure, ReaderSim, Run, UiDriver,
-                          check, find_main_window, screenshot, wait_until)
+from cardwick_e2e import (INVALID_PORT_SETTINGS, Cardwick, ChangeWatcher, Environment, Failure, ReaderSim, Run,
+                          UiDriver, check, find_main_window, screenshot, wait_until)
 
 CONFIGURE_FIRST = "Please configure the Port Settings first before testing!"
 TEST_FAILED = "Test failed!\nPlease try Auto-Detect."
@@ -161,32 +160,9 @@ class Dialog:
         return self.names.get(self.ui.values(self.ui.call("focus"))["focus"], "?")
 
 
-class SelectionWatcher:
-    """Reads the three lists' selections over and over with a UI driver of its own and keeps every
-    combination they showed, in order."""
-
-    def __init__(self, dialog):
-        self.ui = UiDriver(env)
-        self.dialog = Dialog(self.ui, dialog.hwnd)
-        self.seen = []
-        self.running = True
-        self.thread = threading.Thread(target=self._watch, daemon=True)
-        self.thread.start()
-
-    def _watch(self):
-        while self.running:
-            try:
-                shown = self.dialog.shown_texts()
-            except Failure:
-                break
-            if not self.seen or self.seen[-1] != shown:
-                self.seen.append(shown)
-
-    def stop(self):
-        self.running = False
-        self.thread.join(10)
-        self.ui.close()
-        return self.seen
+def watch_selection(dialog):
+    """Every combination the three lists showed, in order, read by a UI driver of its own."""
+    return ChangeWatcher(env, lambda ui: Dialog(ui, dialog.hwnd).shown_texts, interval=0)
 
 
 with Run("settings dialog and About box") as run:
@@ -400,7 +376,7 @@ with Run("settings dialog and About box") as run:
         dialog, _ = open_dialog()
         check(dialog.combo("cbPort")[1] == ["COM4", "COM5", "COM6", "COM7"], "ports %r" % (dialog.combo("cbPort"),))
         before = {p: len(s.commands()) for p, s in sims.items()}
-        watcher = SelectionWatcher(dialog)
+        watcher = watch_selection(dialog)
         dialog.click("btnAutoDetect")
         wait_until(lambda: dialog.caption("btnAutoDetect") == "&Cancel", 5, "the scan to start")
         states = dialog.states()

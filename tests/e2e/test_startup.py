@@ -5,7 +5,7 @@ connection, and reading switched on and off with the buttons."""
 
 import time
 
-from cardwick_e2e import (INVALID_PORT_SETTINGS, MAIN_CAPTION, Cardwick, Environment, KeySink, ReaderSim,
+from cardwick_e2e import (INVALID_PORT_SETTINGS, MAIN_CAPTION, Cardwick, Environment, ReaderSim,
                           Run, UiDriver, check, check_status_line, find_main_window, standard_settings,
                           tray_picture, wait_until)
 
