@@ -1,5 +1,5 @@
-// The program block. The tray icon unit has registered its callback message and made its icon
-// manager before this runs (its start-up is a static object of that unit).
+// The program block. The tray icon unit has registered its callback message before this runs (its
+// start-up is a static object of that unit).
 
 #include "app/Unit1.h"
 #include "kit/Application.h"
@@ -10,15 +10,25 @@
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    Application->Initialize();
-    Application->SetTitle("Orvela Cardwick");
-    // The first form is the main window; creating it already connects and starts reading.
-    Application->CreateForm(frmCardReader);
-    Application->CreateForm(frmProperties);
-    Application->CreateForm(frmAbout);
-    // Hidden unless asked for: the program then starts with only its tray icon.
-    if (!ReadSettingBool("General", "Show on startup"))
-        Application->SetShowMainForm(false);
-    Application->Run();
+    // The forms, and with them the tray icon, go before WinMain returns, however it returns: the
+    // static objects of the units are destroyed afterwards in an order the program does not choose.
+    struct TFormsOwner {
+        ~TFormsOwner() { Application->DestroyForms(); }
+    } Forms;
+    try {
+        Application->Initialize();
+        Application->SetTitle("Orvela Cardwick");
+        // The first form is the main window; creating it already connects and starts reading.
+        Application->CreateForm(frmCardReader);
+        Application->CreateForm(frmProperties);
+        Application->CreateForm(frmAbout);
+        // Hidden unless asked for: the program then starts with only its tray icon.
+        if (!ReadSettingBool("General", "Show on startup"))
+            Application->SetShowMainForm(false);
+        Application->Run();
+    } catch (...) {
+        Application->HandleException(nullptr);
+        return 1;
+    }
     return 0;
 }

@@ -11,22 +11,6 @@ TfrmCardReader* frmCardReader = nullptr;
 
 namespace {
 
-TButton* PlaceButton(TfrmCardReader* Form, const char* Name, int Left, int Top, int Width,
-                     const char* Caption, int TabOrder) {
-    TButton* Button = PlaceControl<TButton>(Form, Form, Name, Left, Top, Width, 25);
-    Button->SetCaption(Caption);
-    Button->SetTabOrder(TabOrder);
-    return Button;
-}
-
-TLabel* PlaceLabel(TfrmCardReader* Form, const char* Name, int Left, int Top, int Width,
-                   const char* Caption) {
-    TLabel* Label = PlaceControl<TLabel>(Form, Form, Name, Left, Top, Width, 13);
-    Label->SetAlignment(taRightJustify);
-    Label->SetCaption(Caption);
-    return Label;
-}
-
 // The four fields only show what the reader link holds: nothing to type into, nothing to tab to.
 TEdit* PlaceField(TfrmCardReader* Form, const char* Name, int Left, int Top) {
     TEdit* Edit = PlaceControl<TEdit>(Form, Form, Name, Left, Top, 121, 21);
@@ -67,20 +51,20 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     Comm->SetPollingDelay(200);
     Comm->OnReceiveData = TReceiveDataEvent(this, &TfrmCardReader::CommReceiveData);
 
-    btnConnect = PlaceButton(this, "btnConnect", 8, 8, 81, "&Connect", 0);
+    btnConnect = PlaceButton(this, this, "btnConnect", 8, 8, 81, "&Connect", 0);
     btnConnect->SetDefault(true);
     btnConnect->OnClick = TNotifyEvent(this, &TfrmCardReader::btnConnectClick);
-    btnDisconnect = PlaceButton(this, "btnDisconnect", 8, 72, 81, "&Disconnect", 2);
+    btnDisconnect = PlaceButton(this, this, "btnDisconnect", 8, 72, 81, "&Disconnect", 2);
     btnDisconnect->SetEnabled(false);
     btnDisconnect->OnClick = TNotifyEvent(this, &TfrmCardReader::btnDisconnectClick);
-    btnReadCardID = PlaceButton(this, "btnReadCardID", 8, 40, 81, "&Start Reading", 1);
+    btnReadCardID = PlaceButton(this, this, "btnReadCardID", 8, 40, 81, "&Start Reading", 1);
     btnReadCardID->SetEnabled(false);
     btnReadCardID->OnClick = TNotifyEvent(this, &TfrmCardReader::btnReadCardIDClick);
 
-    Label2 = PlaceLabel(this, "Label2", 117, 8, 69, "Serial Number:");
-    Label3 = PlaceLabel(this, "Label3", 144, 40, 38, "Version:");
+    Label2 = PlaceLabel(this, this, "Label2", 117, 8, 69, "Serial Number:", taRightJustify);
+    Label3 = PlaceLabel(this, this, "Label3", 144, 40, 38, "Version:", taRightJustify);
     edtVersion = PlaceField(this, "edtVersion", 192, 40);
-    Label4 = PlaceLabel(this, "Label4", 144, 104, 39, "Card ID:");
+    Label4 = PlaceLabel(this, this, "Label4", 144, 104, 39, "Card ID:", taRightJustify);
     edtCardID = PlaceField(this, "edtCardID", 192, 104);
 
     sbStatus = new TStatusBar(this);
@@ -90,7 +74,7 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     sbStatus->AddPanel("Disconnected", 75, taCenter);
     sbStatus->AddPanel(std::string(), 50);
 
-    Label1 = PlaceLabel(this, "Label1", 131, 72, 52, "Module ID:");
+    Label1 = PlaceLabel(this, this, "Label1", 131, 72, 52, "Module ID:", taRightJustify);
     edtModuleID = PlaceField(this, "edtModuleID", 191, 72);
 
     tmPoll = new TTimer(this);
@@ -114,7 +98,7 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     tniIcon->SetHint("Orvela Cardwick");
     tniIcon->OnDblClick = TNotifyEvent(this, &TfrmCardReader::tniIconDblClick);
 
-    btnExit = PlaceButton(this, "btnExit", 192, 136, 57, "E&xit", 5);
+    btnExit = PlaceButton(this, this, "btnExit", 192, 136, 57, "E&xit", 5);
     btnExit->OnClick = TNotifyEvent(this, &TfrmCardReader::btnExitClick);
 
     ilIcons = new TImageList(this);
@@ -131,7 +115,7 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     tmTimeout->SetInterval(5000);
     tmTimeout->OnTimer = TNotifyEvent(this, &TfrmCardReader::tmTimeoutTimer);
 
-    btnProperties = PlaceButton(this, "btnProperties", 8, 104, 81, "&Properties", 3);
+    btnProperties = PlaceButton(this, this, "btnProperties", 8, 104, 81, "&Properties", 3);
     btnProperties->OnClick = TNotifyEvent(this, &TfrmCardReader::btnPropertiesClick);
 
     pmTray = new TPopupMenu(this);
@@ -142,9 +126,9 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     Show1->SetDefault(true);
     Show1->OnClick = TNotifyEvent(this, &TfrmCardReader::Show1Click);
 
-    btnHide = PlaceButton(this, "btnHide", 8, 136, 81, "&Hide", 4);
+    btnHide = PlaceButton(this, this, "btnHide", 8, 136, 81, "&Hide", 4);
     btnHide->OnClick = TNotifyEvent(this, &TfrmCardReader::btnHideClick);
-    btnAbout = PlaceButton(this, "btnAbout", 256, 136, 57, "&About", 12);
+    btnAbout = PlaceButton(this, this, "btnAbout", 256, 136, 57, "&About", 12);
     btnAbout->OnClick = TNotifyEvent(this, &TfrmCardReader::btnAboutClick);
 
     About1 = MakeMenuItem(this, "About1", "About");
@@ -187,23 +171,28 @@ void TfrmCardReader::btnHideClick(TObject*) {
     Hide();
 }
 
+// Show brings the window to the front, and restores it when it was minimised.
 void TfrmCardReader::tniIconDblClick(TObject*) {
     Show();
-    BringToFront();
 }
 
 void TfrmCardReader::Show1Click(TObject*) {
     Show();
-    BringToFront();
 }
 
+// The tray menu works while the program is still starting (a start-up warning or a connection wait
+// dispatches messages), before the About box and the settings dialog exist: a command that needs a
+// dialog not yet created does nothing.
 void TfrmCardReader::btnAboutClick(TObject*) {
-    frmAbout->ShowModal();
+    if (frmAbout)
+        frmAbout->ShowModal();
 }
 
 // The dialog borrows the port while it is open; whatever it did, the link is left disconnected
 // and nothing reconnects until the user asks.
 void TfrmCardReader::btnPropertiesClick(TObject*) {
+    if (!frmProperties)
+        return;
     frmProperties->ShowModal();
     btnDisconnectClick(this);
 }

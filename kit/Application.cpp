@@ -1,6 +1,9 @@
 #include "kit/Application.h"
 
 #include "kit/Exceptions.h"
+#include "kit/Forms.h"
+
+#include <objbase.h>
 
 namespace {
 // Constant-initialised pointer to a lazily built object: any static constructor in any unit may
@@ -14,8 +17,21 @@ TApplication::TApplication() : TComponent(nullptr) {}
 
 TApplication::~TApplication() {
     // Forms and their components go while the application window they are owned by still exists.
-    DestroyComponents();
+    DestroyForms();
     FWindow.reset();
+    if (FComInitialized)
+        CoUninitialize();
+}
+
+void TApplication::DestroyForms() {
+    DestroyComponents();
+    FMainForm = nullptr;
+}
+
+void TApplication::Notification(TComponent* AComponent, TOperation Operation) {
+    TComponent::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == FMainForm)
+        FMainForm = nullptr;
 }
 
 void TApplication::SetTitle(const std::string& Value) {
@@ -30,12 +46,43 @@ HWND TApplication::Handle() {
         FWindow = std::make_unique<TUtilityWindow>(
             [this](TMessage& M) { ApplicationWndProc(M); }, uwTopLevel, FTitle,
             WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX);
+        LoadProgramIcon();
     }
     return FWindow->Handle();
 }
 
+namespace {
+
+BOOL CALLBACK TakeFirstName(HMODULE, LPCSTR, LPSTR Name, LONG_PTR Found) noexcept {
+    // Names that are strings live only as long as the enumeration: keep numeric ones only.
+    if (!IS_INTRESOURCE(Name))
+        return TRUE;
+    *reinterpret_cast<LPCSTR*>(Found) = Name;
+    return FALSE;
+}
+
+} // namespace
+
+void TApplication::LoadProgramIcon() {
+    // The program icon is the executable's first icon group, the one the shell shows for the file.
+    HMODULE Module = GetModuleHandleA(nullptr);
+    LPCSTR Name = nullptr;
+    EnumResourceNamesA(Module, RT_GROUP_ICON, &TakeFirstName, reinterpret_cast<LONG_PTR>(&Name));
+    if (!Name)
+        return;
+    // Shared icons: the system frees them with the module.
+    auto Load = [Module, Name](int Width, int Height) {
+        return reinterpret_cast<LPARAM>(LoadImageA(Module, Name, IMAGE_ICON, GetSystemMetrics(Width),
+                                                   GetSystemMetrics(Height), LR_SHARED));
+    };
+    SendMessageA(FWindow->Handle(), WM_SETICON, ICON_BIG, Load(SM_CXICON, SM_CYICON));
+    SendMessageA(FWindow->Handle(), WM_SETICON, ICON_SMALL, Load(SM_CXSMICON, SM_CYSMICON));
+}
+
 void TApplication::Initialize() {
     Handle();
+    if (!FComInitialized)
+        FComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
 }
 
 void TApplication::Run() {
@@ -84,14 +131,15 @@ bool TApplication::WaitForMessage(DWORD TimeoutMs) {
     return Result == WAIT_OBJECT_0;
 }
 
-void TApplication::HookMainWindow(std::function<bool(TMessage&)> Hook) {
-    FHooks.push_back(std::move(Hook));
-}
-
 void TApplication::ApplicationWndProc(TMessage& Message) {
-    for (auto& Hook : FHooks)
-        if (Hook(Message))
-            return;
+    if (Message.Msg == WM_CLOSE) {
+        // "Close window" on the taskbar button. The default handling would destroy the window and
+        // every form it owns; closing the main form lets it decide (it may only hide).
+        if (FMainForm)
+            FMainForm->Close();
+        Message.Result = 0;
+        return;
+    }
     FWindow->DefaultHandler(Message);
 }
 

@@ -26,7 +26,12 @@ public:
     // The application window, created on first use.
     HWND Handle();
 
+    // Makes the application window and initialises COM for this thread (apartment-threaded, as
+    // the shell's functions want it).
     void Initialize();
+    // Destroys every form, last created first, while the rest of the program still exists; the
+    // program block calls it before it returns. Safe to call more than once.
+    void DestroyForms();
 
     // Creates a form owned by the application; the first form created becomes MainForm.
     // Defined with the forms in kit/Forms.h, which knows TForm whole.
@@ -57,8 +62,6 @@ public:
     // Gives a message to the forms layer before it is translated and dispatched (dialog keys: Tab,
     // Enter, Escape); returns true when the message was consumed. Set by kit/Forms.cpp.
     std::function<bool(MSG&)> MessageFilter;
-    // Hooks on the application window's messages; a hook that returns true has handled the message.
-    void HookMainWindow(std::function<bool(TMessage&)> Hook);
 
     // The standard error display: a message box with the exception's text, the title as its
     // caption and the error icon. Call it inside a catch block (E defaults to the exception being
@@ -73,13 +76,17 @@ public:
     // the button pressed.
     std::function<int(const std::string& Text, const std::string& Caption, UINT Flags)> MessageBoxSeam;
 
+protected:
+    void Notification(TComponent* AComponent, TOperation Operation) override;
+
 private:
     void ApplicationWndProc(TMessage& Message);
+    void LoadProgramIcon();
     void Dispatch(MSG& Msg);
 
     std::string FTitle;
     std::unique_ptr<TUtilityWindow> FWindow;
-    std::vector<std::function<bool(TMessage&)>> FHooks;
+    bool FComInitialized = false;
     TForm* FMainForm = nullptr;
     bool FShowMainForm = true;
     bool FTerminated = false;

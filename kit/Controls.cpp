@@ -362,11 +362,11 @@ void TControl::RecreateWnd() {
 }
 
 LRESULT CALLBACK TControl::SubclassProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR,
-                                        DWORD_PTR RefData) {
+                                        DWORD_PTR RefData) noexcept {
     return Dispatch(reinterpret_cast<TControl*>(RefData), Wnd, Msg, WParam, LParam);
 }
 
-LRESULT CALLBACK TControl::ClassWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TControl::ClassWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
     if (Msg == WM_NCCREATE) {
         auto* Self = static_cast<TControl*>(reinterpret_cast<CREATESTRUCTA*>(LParam)->lpCreateParams);
         SetWindowLongPtrA(Wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Self));
@@ -379,7 +379,7 @@ LRESULT CALLBACK TControl::ClassWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LP
     return Dispatch(Self, Wnd, Msg, WParam, LParam);
 }
 
-LRESULT TControl::Dispatch(TControl* Self, HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT TControl::Dispatch(TControl* Self, HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
     if (Msg == WM_NCDESTROY) {
         LRESULT Result = Self->FSystemClass ? DefSubclassProc(Wnd, Msg, WParam, LParam)
                                             : DefWindowProcA(Wnd, Msg, WParam, LParam);
@@ -1075,6 +1075,7 @@ void TAnimate::SetCommonAVI(TCommonAVI Value) {
 
 void TAnimate::OpenClip() {
     HWND Wnd = Handle();
+    FClipClosed = false;
     if (FCommonAVI == aviFindComputer)
         SendMessageA(Wnd, ACM_OPENA, reinterpret_cast<WPARAM>(Shell32()),
                      reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(FindComputerClip)));
@@ -1102,6 +1103,8 @@ void TAnimate::SetStopFrame(int Value) {
 
 void TAnimate::UpdatePlaying() {
     HWND Wnd = Handle();
+    if (FClipClosed)
+        OpenClip();
     if (!FActive || FCommonAVI == aviNone) {
         SendMessageA(Wnd, ACM_STOP, 0, 0);
         return;
@@ -1112,8 +1115,12 @@ void TAnimate::UpdatePlaying() {
     // range (Wine's find-computer clip is), and the control refuses a range past its last frame:
     // such a clip plays to its end.
     if (!SendMessageA(Wnd, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(From, To)) &&
-        (To == 0xFFFF || !SendMessageA(Wnd, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(From, 0xFFFF))))
-        throw Exception("Cannot play the animation");
+        (To == 0xFFFF || !SendMessageA(Wnd, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(From, 0xFFFF)))) {
+        // A busy animation is decoration: one that will not play shows nothing, and whatever
+        // started it goes on.
+        SendMessageA(Wnd, ACM_OPENA, 0, 0);
+        FClipClosed = true;
+    }
 }
 
 // ---- TStatusBar ----

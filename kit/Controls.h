@@ -161,9 +161,9 @@ private:
     void TakeAnchorRules();
     void ParentResized(int ClientWidth, int ClientHeight);
     static LRESULT CALLBACK SubclassProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
-                                         DWORD_PTR RefData);
-    static LRESULT CALLBACK ClassWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
-    static LRESULT Dispatch(TControl* Self, HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+                                         DWORD_PTR RefData) noexcept;
+    static LRESULT CALLBACK ClassWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
+    static LRESULT Dispatch(TControl* Self, HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
 
     TWinControl* FParent = nullptr;
     HWND FHandle = nullptr;
@@ -453,6 +453,8 @@ private:
     bool FActive = false;
     int FStartFrame = 1;
     int FStopFrame = 0;
+    // The clip was closed because it would not play; opened again before the next try.
+    bool FClipClosed = false;
 };
 
 class TStatusBar;

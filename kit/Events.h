@@ -48,10 +48,6 @@ public:
             FThunk(*this, std::forward<Args>(A)...);
     }
 
-    bool operator==(const TEvent& Other) const {
-        return FThunk == Other.FThunk && FObject == Other.FObject && FFunction == Other.FFunction &&
-               std::memcmp(FMethod, Other.FMethod, sizeof(FMethod)) == 0;
-    }
     bool operator==(std::nullptr_t) const { return !Assigned(); }
 
 private:

@@ -15,9 +15,11 @@ namespace {
 // Posted to a form that is to free itself once the handlers now running are done.
 constexpr UINT CM_RELEASE = WM_APP + 0x100;
 
+// Never destroyed: a form may outlive every static object of the program (the application owns
+// the forms, and it is one of those objects), and its destructor still erases itself from here.
 std::vector<TForm*>& LiveForms() {
-    static std::vector<TForm*> Forms;
-    return Forms;
+    static auto* Forms = new std::vector<TForm*>;
+    return *Forms;
 }
 
 // The application window carries the program's taskbar button: shown while any form is visible,
@@ -57,15 +59,26 @@ void InstallApplicationHooks() {
         };
 }
 
-// Windows of the thread that a modal form takes the input from, and gives it back to.
+class TDisabledWindows;
+
+// The modal loops now running, innermost last.
+std::vector<TDisabledWindows*>& ModalLoops() {
+    static auto* Loops = new std::vector<TDisabledWindows*>;
+    return *Loops;
+}
+
+// Windows of the thread that a modal form takes the input from, and gives it back to: those visible
+// when it opens, and every window shown while it is open (a hidden main window shown from the tray).
 class TDisabledWindows {
 public:
     explicit TDisabledWindows(HWND Except) : FExcept(Except) {
         EnumThreadWindows(GetCurrentThreadId(), &Collect, reinterpret_cast<LPARAM>(this));
         for (HWND W : FWindows)
             EnableWindow(W, FALSE);
+        ModalLoops().push_back(this);
     }
     ~TDisabledWindows() {
+        ModalLoops().pop_back();
         for (HWND W : FWindows)
             if (IsWindow(W))
                 EnableWindow(W, TRUE);
@@ -73,11 +86,23 @@ public:
     TDisabledWindows(const TDisabledWindows&) = delete;
     TDisabledWindows& operator=(const TDisabledWindows&) = delete;
 
+    void Disable(HWND W) {
+        if (W == FExcept || !IsWindowEnabled(W))
+            return;
+        FWindows.push_back(W);
+        EnableWindow(W, FALSE);
+    }
+
 private:
-    static BOOL CALLBACK Collect(HWND W, LPARAM Self) {
+    static BOOL CALLBACK Collect(HWND W, LPARAM Self) noexcept {
         auto* This = reinterpret_cast<TDisabledWindows*>(Self);
-        if (W != This->FExcept && IsWindowVisible(W) && IsWindowEnabled(W))
-            This->FWindows.push_back(W);
+        try {
+            if (W != This->FExcept && IsWindowVisible(W) && IsWindowEnabled(W))
+                This->FWindows.push_back(W);
+        } catch (...) {
+            Application->HandleException(nullptr);
+            return FALSE;
+        }
         return TRUE;
     }
 
@@ -291,8 +316,13 @@ void TForm::CreateHandle() {
 void TForm::SetVisible(bool Value) {
     if (Value) {
         AfterConstruction();
-        if (FVisible && IsWindowVisible(Handle()))
+        if (FVisible && IsWindowVisible(Handle())) {
+            // The window has no taskbar button of its own: showing it is the way back from
+            // minimised.
+            if (IsIconic(Handle()))
+                ShowWindow(Handle(), SW_RESTORE);
             return;
+        }
         FVisible = true;
         try {
             DoShow();
@@ -301,6 +331,9 @@ void TForm::SetVisible(bool Value) {
             throw;
         }
         ShowWindow(Handle(), SW_SHOWNORMAL);
+        // Shown while a modal form is open: it takes no input until that form closes.
+        if (!FModal && !ModalLoops().empty())
+            ModalLoops().back()->Disable(Handle());
     } else {
         FVisible = false;
         if (HandleAllocated())
@@ -316,6 +349,8 @@ void TForm::Show() {
 void TForm::BringToFront() {
     if (!HandleAllocated())
         return;
+    if (IsWindowVisible(Handle()) && IsIconic(Handle()))
+        ShowWindow(Handle(), SW_RESTORE);
     SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     if (IsWindowVisible(Handle()))
         SetForegroundWindow(Handle());

@@ -109,6 +109,24 @@ TControlClass* PlaceControl(TForm* Form, TWinControl* Parent, const char* Name, 
     return Control;
 }
 
+// A push button of a designed form, at the standard button height.
+inline TButton* PlaceButton(TForm* Form, TWinControl* Parent, const char* Name, int Left, int Top, int Width,
+                            const char* Caption, int TabOrder) {
+    auto* Button = PlaceControl<TButton>(Form, Parent, Name, Left, Top, Width, 25);
+    Button->SetCaption(Caption);
+    Button->SetTabOrder(TabOrder);
+    return Button;
+}
+
+// A one-line label of a designed form.
+inline TLabel* PlaceLabel(TForm* Form, TWinControl* Parent, const char* Name, int Left, int Top, int Width,
+                          const char* Caption, TAlignment Alignment = taLeftJustify) {
+    auto* Label = PlaceControl<TLabel>(Form, Parent, Name, Left, Top, Width, 13);
+    Label->SetAlignment(Alignment);
+    Label->SetCaption(Caption);
+    return Label;
+}
+
 template <class TFormClass> void TApplication::CreateForm(TFormClass*& Reference) {
     auto* Form = new TFormClass(this);
     // The global reference is set before OnCreate, whose handlers may use it.

@@ -136,12 +136,6 @@ void TIcon::SetHandle(HICON Value) {
         DestroyIcon(Old);
 }
 
-HICON TIcon::ReleaseHandle() {
-    HICON Handle = std::exchange(FHandle, nullptr);
-    Changed();
-    return Handle;
-}
-
 static SIZE IconSize(HICON Icon) {
     SIZE Size = {0, 0};
     ICONINFO Info;

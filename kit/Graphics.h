@@ -84,8 +84,6 @@ public:
     HICON Handle() const { return FHandle; }
     // Takes ownership of Value (the old picture is freed); null empties the icon.
     void SetHandle(HICON Value);
-    // Gives up the handle without freeing it; the icon becomes empty.
-    HICON ReleaseHandle();
     int Width() const;
     int Height() const;
 

@@ -55,7 +55,7 @@ void TUtilityWindow::DefaultHandler(TMessage& Message) const {
     Message.Result = DefWindowProcA(FHandle, Message.Msg, Message.WParam, Message.LParam);
 }
 
-LRESULT CALLBACK TUtilityWindow::WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TUtilityWindow::WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
     if (Msg == WM_NCCREATE) {
         auto* Create = reinterpret_cast<CREATESTRUCTA*>(LParam);
         auto* Owner = static_cast<TUtilityWindow*>(Create->lpCreateParams);

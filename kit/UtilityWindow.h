@@ -37,7 +37,7 @@ public:
     static const char* ClassName() { return "TUtilityWindow"; }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+    static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
 
     TWndMethod FMethod;
     HWND FHandle = nullptr;

@@ -82,13 +82,6 @@ void SelectStored(TComboBox* Box, const std::string& Stored) {
         }
 }
 
-TLabel* PlaceLabel(TfrmProperties* Form, TWinControl* Parent, const char* Name, int Left, int Top, int Width,
-                   const char* Caption) {
-    TLabel* Label = PlaceControl<TLabel>(Form, Parent, Name, Left, Top, Width, 13);
-    Label->SetCaption(Caption);
-    return Label;
-}
-
 TComboBox* PlaceCombo(TfrmProperties* Form, const char* Name, int Top, int TabOrder) {
     TComboBox* Box = PlaceControl<TComboBox>(Form, Form->gbPortSettings, Name, 72, Top, 113, 21);
     Box->SetTabOrder(TabOrder);
@@ -102,14 +95,6 @@ TImage* PlaceCheckMark(TfrmProperties* Form, const char* Name, int Top) {
     Image->SetTransparent(true);
     Image->SetVisible(false);
     return Image;
-}
-
-TButton* PlaceButton(TfrmProperties* Form, TWinControl* Parent, const char* Name, int Left, int Top,
-                     const char* Caption, int TabOrder) {
-    TButton* Button = PlaceControl<TButton>(Form, Parent, Name, Left, Top, 75, 25);
-    Button->SetCaption(Caption);
-    Button->SetTabOrder(TabOrder);
-    return Button;
 }
 
 TCheckBox* PlaceCheckBox(TfrmProperties* Form, const char* Name, int Top, int Width, const char* Caption,
@@ -143,18 +128,18 @@ TfrmProperties::TfrmProperties(TComponent* AOwner) : TForm(AOwner) {
     cbParity->Items().Add("Even");
     cbParity->Items().Add("None");
 
-    btnOK = PlaceButton(this, this, "btnOK", 47, 320, "&OK", 4);
+    btnOK = PlaceButton(this, this, "btnOK", 47, 320, 75, "&OK", 4);
     btnOK->SetModalResult(mrOk);
     btnOK->SetAnchors(TAnchors{akRight, akBottom});
     btnOK->OnClick = TNotifyEvent(this, &TfrmProperties::btnOKClick);
-    btnCancel = PlaceButton(this, this, "btnCancel", 127, 320, "&Cancel", 5);
+    btnCancel = PlaceButton(this, this, "btnCancel", 127, 320, 75, "&Cancel", 5);
     btnCancel->SetModalResult(mrCancel);
     btnCancel->SetAnchors(TAnchors{akRight, akBottom});
 
     Label6 = PlaceLabel(this, gbPortSettings, "Label6", 8, 24, 22, "Port:");
     cbPort = PlaceCombo(this, "cbPort", 24, 2);
     cbPort->SetSorted(true);
-    btnAutoDetect = PlaceButton(this, gbPortSettings, "btnAutoDetect", 111, 104, "&Auto-Detect", 3);
+    btnAutoDetect = PlaceButton(this, gbPortSettings, "btnAutoDetect", 111, 104, 75, "&Auto-Detect", 3);
     btnAutoDetect->OnClick = TNotifyEvent(this, &TfrmProperties::btnAutoDetectClick);
 
     cxShowOnStartup = PlaceCheckBox(this, "cxShowOnStartup", 32, 121, "Show on startup", 1);
@@ -171,7 +156,7 @@ TfrmProperties::TfrmProperties(TComponent* AOwner) : TForm(AOwner) {
     tmScan->SetInterval(200);
     tmScan->OnTimer = TNotifyEvent(this, &TfrmProperties::tmScanTimer);
 
-    btnTest = PlaceButton(this, gbPortSettings, "btnTest", 31, 104, "&Test", 5);
+    btnTest = PlaceButton(this, gbPortSettings, "btnTest", 31, 104, 75, "&Test", 5);
     btnTest->OnClick = TNotifyEvent(this, &TfrmProperties::btnTestClick);
 
     Image1 = PlaceCheckMark(this, "Image1", 26);

@@ -12,14 +12,18 @@ TTrayIconShell TrayIconShell;
 namespace {
 
 // The unit's start-up and shutdown. The start-up runs while the process starts, before main and so
-// before any form exists.
+// before any form exists; it makes no window (the manager's is made with the first icon), since a
+// window made before main would belong to a program that has not started yet.
 struct TTrayIconUnit {
-    TTrayIconUnit() {
-        TrayNotifyIconMessage = RegisterWindowMessageA("Tolvik.TrayNotifyIconMsg");
-        IconManager = std::make_shared<TIconManager>();
-    }
+    TTrayIconUnit() { TrayNotifyIconMessage = RegisterWindowMessageA("Tolvik.TrayNotifyIconMsg"); }
     ~TTrayIconUnit() { IconManager.reset(); }
 } TrayIconUnit;
+
+std::shared_ptr<TIconManager> TheIconManager() {
+    if (!IconManager)
+        IconManager = std::make_shared<TIconManager>();
+    return IconManager;
+}
 
 constexpr UINT AllIconFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
@@ -32,6 +36,10 @@ TIconManager::TIconManager() {
     // shell's "TaskbarCreated" broadcast.
     FWindow = std::make_unique<TUtilityWindow>([this](TMessage& M) { CallbackWndProc(M); }, uwTopLevel);
     FTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    // An elevated process (Cardwick writes HKLM) hears no message from the shell's lower integrity
+    // level unless it lets this one through.
+    if (FTaskbarCreated)
+        ChangeWindowMessageFilterEx(FWindow->Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
 }
 
 TIconManager::~TIconManager() = default;
@@ -101,7 +109,7 @@ void TIconManager::CallbackWndProc(TMessage& Message) {
 
 // ---- TTrayNotifyIcon --------------------------------------------------------------------------
 
-TTrayNotifyIcon::TTrayNotifyIcon(TComponent* AOwner) : TComponent(AOwner), FManager(IconManager) {
+TTrayNotifyIcon::TTrayNotifyIcon(TComponent* AOwner) : TComponent(AOwner), FManager(TheIconManager()) {
     FIconId = FManager->Register(this);
     FIcon = std::make_unique<TIcon>();
     FClickTimer = std::make_unique<TTimer>(nullptr);

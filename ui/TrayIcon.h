@@ -98,9 +98,10 @@ private:
     NOTIFYICONDATAA FIconData{};
 };
 
-// The unit's process-wide state, set up before any form is created: the number of the registered
-// message "Tolvik.TrayNotifyIconMsg" that the shell sends icon callbacks with, and the one manager.
-// At process end the unit lets go of the manager; icons still alive keep it until they are gone.
+// The unit's process-wide state: the number of the registered message "Tolvik.TrayNotifyIconMsg"
+// that the shell sends icon callbacks with (registered before any form is created), and the one
+// manager, made with the first icon. At process end the unit lets go of the manager; icons still
+// alive keep it until they are gone.
 extern UINT TrayNotifyIconMessage;
 extern std::shared_ptr<TIconManager> IconManager;
 

@@ -574,8 +574,12 @@ INSTANTIATE_TEST_SUITE_P(Types, FormsMessageBoxTest,
                          ::testing::Values(TBoxCase{mtWarning, "Warning", "warning"},
                                            TBoxCase{mtError, "Error", "error"}));
 
-TEST_F(FormsTest, TheApplicationWindowIsShownWhileAnyFormIsVisible) {
+TEST_F(FormsTest, TheApplicationWindowCarriesTheProgramIconAndIsShownWhileAnyFormIsVisible) {
     HWND App = Application->Handle();
+    // The taskbar button shows the executable's first icon group (this program links the
+    // program's resources).
+    EXPECT_NE(SendMessageA(App, WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(SendMessageA(App, WM_GETICON, ICON_SMALL, 0), 0);
     TUiAnswer Shown = Driver->Call("window " + H(App));
     EXPECT_EQ(Shown.Value("visible"), "1");
     EXPECT_EQ(Shown.Value("text"), AppTitle);
@@ -590,6 +594,18 @@ TEST_F(FormsTest, TheApplicationWindowIsShownWhileAnyFormIsVisible) {
     Plain->Hide();
     PumpMessages(50);
     EXPECT_EQ(Driver->Call("window " + H(App)).Value("visible"), "0");
+}
+
+TEST_F(FormsTest, AnAnimationThatCannotPlayRaisesNothingAndPlaysOnceItCan) {
+    TAnimate* Animation = Form->anDetect;
+    Animation->SetCommonAVI(aviFindComputer);
+    // Far past the stock clip's last frame: the control refuses to play it.
+    Animation->SetStartFrame(1000);
+    EXPECT_NO_THROW(Animation->SetActive(true));
+    EXPECT_NO_THROW(Animation->SetActive(false));
+    Animation->SetStartFrame(1);
+    EXPECT_NO_THROW(Animation->SetActive(true));
+    Animation->SetActive(false);
 }
 
 // For a look at the form: CARDWICK_FORMS_PAUSE_MS keeps it on screen that long.

@@ -750,6 +750,23 @@ const std::map<std::string, TCommand>& Commands() {
               PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
               return TRows{};
           }}},
+        {"minimize",
+         {"minimize HWND: minimises a top-level window as its minimise box does (posted)",
+          [](std::string& rest) {
+              HWND window = ParseHandle(RequireWord(rest, "window"));
+              PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+              return TRows{};
+          }}},
+        {"settext",
+         {"settext HWND TEXT: replaces a window's text behind its program's back",
+          [](std::string& rest) {
+              HWND window = ParseHandle(RequireWord(rest, "window"));
+              DWORD_PTR result = 0;
+              if (!SendMessageTimeoutA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(rest.c_str()),
+                                       SMTO_ABORTIFHUNG, 2000, &result))
+                  throw ECommand("the window did not take the text");
+              return TRows{};
+          }}},
         {"focus", {"focus: the active window and the control with the keyboard focus", Focus}},
         {"msgbox",
          {"msgbox [MS]: waits up to MS for a message box: hwnd, title, icon, text, buttons", MessageBoxInfo}},
