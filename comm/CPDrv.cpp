@@ -187,11 +187,11 @@ bool TCommPortDriver::ApplyCommSettings() {
     if (!Connected())
         return false;
     DCB Dcb = BuildCommState();
-    if (!SetCommState(FHandle, &Dcb))
+    if (!SetCommState(FHandle.Get(), &Dcb))
         return false;
     if (!FlushBuffers(true, true))
         return false;
-    return SetupComm(FHandle, FInBufSize, FOutBufSize) != 0;
+    return SetupComm(FHandle.Get(), FInBufSize, FOutBufSize) != 0;
 }
 
 bool TCommPortDriver::Connect() {
@@ -201,7 +201,7 @@ bool TCommPortDriver::Connect() {
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (H == INVALID_HANDLE_VALUE)
         return false;
-    FHandle = H;
+    FHandle.Reset(H);
     if (!ApplyCommSettings()) {
         Disconnect();
         return false;
@@ -214,7 +214,7 @@ bool TCommPortDriver::Connect() {
     Timeouts.ReadTotalTimeoutConstant = 1;
     Timeouts.WriteTotalTimeoutMultiplier = 0;
     Timeouts.WriteTotalTimeoutConstant = 10;
-    SetCommTimeouts(FHandle, &Timeouts);
+    SetCommTimeouts(FHandle.Get(), &Timeouts);
     if (FTimerWindow)
         SetTimer(FTimerWindow->Handle(), PollTimerId, FPollingDelay, nullptr);
     return true;
@@ -225,8 +225,7 @@ void TCommPortDriver::Disconnect() {
         return;
     if (FTimerWindow)
         KillTimer(FTimerWindow->Handle(), PollTimerId);
-    CloseHandle(FHandle);
-    FHandle = INVALID_HANDLE_VALUE;
+    FHandle.Reset();
 }
 
 bool TCommPortDriver::FlushBuffers(bool InBuf, bool OutBuf) {
@@ -237,7 +236,7 @@ bool TCommPortDriver::FlushBuffers(bool InBuf, bool OutBuf) {
         Mask |= PURGE_TXABORT | PURGE_TXCLEAR;
     if (InBuf)
         Mask |= PURGE_RXABORT | PURGE_RXCLEAR;
-    if (!PurgeComm(FHandle, Mask))
+    if (!PurgeComm(FHandle.Get(), Mask))
         return false;
     FPacketStartTime = NoPacketStart;
     return true;
@@ -246,7 +245,7 @@ bool TCommPortDriver::FlushBuffers(bool InBuf, bool OutBuf) {
 TModemLines TCommPortDriver::ModemLines() {
     TModemLines Lines;
     DWORD Status = 0;
-    if (!Connected() || !ModemStatusQuery(FHandle, &Status))
+    if (!Connected() || !ModemStatusQuery(FHandle.Get(), &Status))
         return Lines;
     if (Status & MS_CTS_ON)
         Lines.Include(mlCTS);
@@ -262,7 +261,7 @@ TModemLines TCommPortDriver::ModemLines() {
 bool TCommPortDriver::QueryOutputRoom(std::uint16_t& Room) {
     DWORD Errors = 0;
     COMSTAT Status = {};
-    if (!CommStatusQuery(FHandle, &Errors, &Status)) {
+    if (!CommStatusQuery(FHandle.Get(), &Errors, &Status)) {
         Room = 0;
         return false;
     }
@@ -298,7 +297,7 @@ std::uint32_t TCommPortDriver::SendDataTimed(const void* DataPtr, std::uint32_t 
             if (FCheckLineStatus && ModemLines().Empty())
                 return Written;
             DWORD Count = 0;
-            WriteFile(FHandle, Data, std::min<std::uint32_t>(Room, DataSize), &Count, nullptr);
+            WriteFile(FHandle.Get(), Data, std::min<std::uint32_t>(Room, DataSize), &Count, nullptr);
             if (Count > 0) {
                 Written += Count;
                 Data += Count;
@@ -344,7 +343,7 @@ void TCommPortDriver::PollWndProc(TMessage& Message) {
     COMSTAT Status = {};
     // The counts mean something only when the query succeeds; a port that stopped answering
     // (an adapter pulled out) skips the tick, and the owner's own time-out notices.
-    if (!CommStatusQuery(FHandle, &Errors, &Status))
+    if (!CommStatusQuery(FHandle.Get(), &Errors, &Status))
         return;
     if (FPacketSize <= 0)
         DataTick(Status.cbInQue);
@@ -359,7 +358,7 @@ std::uint32_t TCommPortDriver::ReadQueued(std::uint32_t Count) {
     DWORD Read = 0;
     // Never more than the buffer holds, whatever the driver reports queued: the rest waits for the
     // next tick.
-    if (!ReadFile(FHandle, FBuffer.data(), std::min(Count, FInBufSize), &Read, nullptr))
+    if (!ReadFile(FHandle.Get(), FBuffer.data(), std::min(Count, FInBufSize), &Read, nullptr))
         return 0;
     return Read;
 }

@@ -9,6 +9,7 @@
 #include "kit/Exceptions.h"
 #include "kit/Messages.h"
 #include "kit/Sets.h"
+#include "kit/UniqueHandle.h"
 #include "kit/UtilityWindow.h"
 
 #include <cstdint>
@@ -135,7 +136,7 @@ public:
 
     bool Connect();
     void Disconnect();
-    bool Connected() const { return FHandle != INVALID_HANDLE_VALUE; }
+    bool Connected() const { return static_cast<bool>(FHandle); }
     bool ApplyCommSettings();
     bool FlushBuffers(bool InBuf, bool OutBuf);
     TModemLines ModemLines();
@@ -153,7 +154,7 @@ public:
     std::uint32_t PacketStartTime() const { return FPacketStartTime; }
     static constexpr std::uint32_t NoPacketStart = 0xFFFFFFFFu;
 
-    HANDLE Handle() const { return FHandle; }
+    HANDLE Handle() const { return FHandle.Get(); }
     HWND TimerWindowHandle() const { return FTimerWindow ? FTimerWindow->Handle() : nullptr; }
 
     // Test seams over the two status queries a pty cannot answer truthfully. By default they are
@@ -192,7 +193,7 @@ private:
     std::uint32_t FInputTimeout = 200;
     bool FCheckLineStatus = false;
 
-    HANDLE FHandle = INVALID_HANDLE_VALUE;
+    TUniqueHandle<TFileHandleTraits> FHandle;
     std::unique_ptr<TUtilityWindow> FTimerWindow;
     std::vector<unsigned char> FBuffer;
     std::uint32_t FPacketStartTime = NoPacketStart;

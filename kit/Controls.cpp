@@ -58,8 +58,6 @@ TControl::~TControl() {
     DestroyHandle();
     if (FParent)
         FParent->RemoveControl(this);
-    if (FBrush)
-        DeleteObject(FBrush);
 }
 
 TControl* TControl::FromHandle(HWND Window) {
@@ -226,18 +224,15 @@ void TControl::ParentColorChanged() {
 }
 
 void TControl::ColorChanged() {
-    if (FBrush) {
-        DeleteObject(FBrush);
-        FBrush = nullptr;
-    }
+    FBrush.Reset();
     if (FHandle)
         InvalidateRect(FHandle, nullptr, TRUE);
 }
 
 HBRUSH TControl::BackgroundBrush() {
     if (!FBrush)
-        FBrush = CreateSolidBrush(ColorToRGB(FColor));
-    return FBrush;
+        FBrush.Reset(CreateSolidBrush(ColorToRGB(FColor)));
+    return FBrush.Get();
 }
 
 int TControl::TabOrder() const {
@@ -762,14 +757,15 @@ void TLabel::TextChanged() {
 void TLabel::AdjustBounds() {
     if (!FAutoSize || Loading())
         return;
-    HDC DC = GetDC(nullptr);
-    HGDIOBJ Old = SelectObject(DC, Font()->Handle());
     // An empty label keeps the height of one line.
     std::string Text = Caption().empty() ? std::string(" ") : Caption();
     RECT R = {0, 0, FWordWrap ? FWidth : 0, 0};
-    DrawTextA(DC, Text.c_str(), -1, &R, DT_CALCRECT | DT_EXPANDTABS | (FWordWrap ? DT_WORDBREAK : 0));
-    SelectObject(DC, Old);
-    ReleaseDC(nullptr, DC);
+    {
+        TWindowDC Screen(nullptr);
+        TSelectObject Selected(Screen.Get(), Font()->Handle());
+        DrawTextA(Screen.Get(), Text.c_str(), -1, &R,
+                  DT_CALCRECT | DT_EXPANDTABS | (FWordWrap ? DT_WORDBREAK : 0));
+    }
     int W = FWordWrap ? FWidth : R.right;
     int L = FLeft;
     if (FAlignment == taRightJustify && !FWordWrap)

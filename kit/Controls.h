@@ -13,6 +13,7 @@
 #include "kit/Component.h"
 #include "kit/Events.h"
 #include "kit/Graphics.h"
+#include "kit/UniqueHandle.h"
 #include "kit/Messages.h"
 #include "kit/Sets.h"
 
@@ -180,7 +181,7 @@ private:
     bool FFontFromParent = false;
     TColor FColor = clBtnFace;
     bool FParentColor = true;
-    HBRUSH FBrush = nullptr;
+    TUniqueHandle<TGdiObjectTraits<HBRUSH>> FBrush;
     TCursor FCursor = crDefault;
     bool FTabStop = false;
     int FTabOrderValue = -1;

@@ -1,6 +1,7 @@
 #include "kit/Graphics.h"
 
 #include "kit/Exceptions.h"
+#include "kit/UniqueHandle.h"
 
 #include <commctrl.h>
 
@@ -10,33 +11,6 @@ namespace {
 
 // Pixels at 96 per inch: the forms are laid out in those, whatever the screen.
 constexpr int DesignPixelsPerInch = 96;
-
-class TMemoryDC {
-public:
-    TMemoryDC() : FDC(CreateCompatibleDC(nullptr)) {}
-    ~TMemoryDC() {
-        if (FDC)
-            DeleteDC(FDC);
-    }
-    TMemoryDC(const TMemoryDC&) = delete;
-    TMemoryDC& operator=(const TMemoryDC&) = delete;
-    HDC Get() const { return FDC; }
-
-private:
-    HDC FDC;
-};
-
-class TSelect {
-public:
-    TSelect(HDC DC, HGDIOBJ Object) : FDC(DC), FOld(SelectObject(DC, Object)) {}
-    ~TSelect() { SelectObject(FDC, FOld); }
-    TSelect(const TSelect&) = delete;
-    TSelect& operator=(const TSelect&) = delete;
-
-private:
-    HDC FDC;
-    HGDIOBJ FOld;
-};
 
 } // namespace
 
@@ -206,8 +180,8 @@ void TBitmap::SetHandle(HBITMAP Value) {
         GetObjectA(FHandle, sizeof Info, &Info);
         FWidth = Info.bmWidth;
         FHeight = Info.bmHeight;
-        TMemoryDC DC;
-        TSelect Selected(DC.Get(), FHandle);
+        TUniqueHandle<TCreatedDCTraits> DC(CreateCompatibleDC(nullptr));
+        TSelectObject Selected(DC.Get(), FHandle);
         FTransparentColor = GetPixel(DC.Get(), 0, FHeight - 1);
     }
     Changed();
@@ -299,8 +273,8 @@ void TPicture::Draw(HDC DC, const RECT& Rect, bool Center, bool Stretch, bool Tr
         DrawIconEx(DC, Target.left, Target.top, FIcon.Handle(), TW, TH, 0, nullptr, DI_NORMAL);
         return;
     }
-    TMemoryDC Source;
-    TSelect Selected(Source.Get(), FBitmap.Handle());
+    TUniqueHandle<TCreatedDCTraits> Source(CreateCompatibleDC(nullptr));
+    TSelectObject Selected(Source.Get(), FBitmap.Handle());
     if (Transparent)
         GdiTransparentBlt(DC, Target.left, Target.top, TW, TH, Source.Get(), 0, 0, W, H,
                           ColorToRGB(FBitmap.TransparentColor()));

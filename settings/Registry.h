@@ -1,35 +1,14 @@
 #pragma once
-// Registry keys owned by RAII, and the registry work behind the start-up registration. The root
-// and key path are parameters so that tests can aim the same code at a key of their own.
+// Registry keys, each owned by a TUniqueHandle, and the registry work behind the start-up registration. The
+// root and key path are parameters so that tests can aim the same code at a key of their own.
+
+#include "kit/UniqueHandle.h"
 
 #include <windows.h>
 
 #include <string>
 
-class TRegKey {
-public:
-    TRegKey() = default;
-    ~TRegKey() { Close(); }
-    TRegKey(const TRegKey&) = delete;
-    TRegKey& operator=(const TRegKey&) = delete;
-
-    HKEY Get() const { return FKey; }
-    // For the Reg...Ex functions' out parameter; closes any key held before.
-    HKEY* Put() {
-        Close();
-        return &FKey;
-    }
-    explicit operator bool() const { return FKey != nullptr; }
-
-private:
-    void Close() {
-        if (FKey) {
-            RegCloseKey(FKey);
-            FKey = nullptr;
-        }
-    }
-    HKEY FKey = nullptr;
-};
+using TRegKey = TUniqueHandle<TRegKeyTraits>;
 
 // Creates the key when it is missing and sets the value to Data as REG_SZ, overwriting it.
 // Raises EWriteError "Failed to create key <KeyPath>" or "Failed to set data for '<ValueName>'".

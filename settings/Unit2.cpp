@@ -353,10 +353,8 @@ void TfrmProperties::ShowCheckMarks(bool Visible) {
 
 bool PortExists(const std::string& PortName) {
     const std::string Device = PortName + ":";
-    HANDLE Handle = CreateFileA(Device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (Handle == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(Handle);
-    return true;
+    const TUniqueHandle<TFileHandleTraits> Port(CreateFileA(Device.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                            nullptr));
+    return static_cast<bool>(Port);
 }

@@ -1,5 +1,6 @@
 // The application object, utility windows and timers, with the real message loop.
 #include "kit/Application.h"
+#include "kit/UniqueHandle.h"
 #include "kit/Exceptions.h"
 #include "kit/Timer.h"
 #include "kit/UtilityWindow.h"
@@ -181,3 +182,43 @@ TEST_F(KitApplication, UtilityWindowReturnsTheHandlersResultAndGoesWithItsObject
 }
 
 } // namespace
+
+// ---- the owning handle template ----
+
+namespace {
+
+bool IsOpen(HANDLE Handle) {
+    DWORD Flags = 0;
+    return GetHandleInformation(Handle, &Flags) != 0;
+}
+
+} // namespace
+
+TEST(KitUniqueHandle, ClosesOnceOnResetAndDestructionAndPassesOwnershipOnMove) {
+    HANDLE First = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE Second = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(First && Second);
+    {
+        TUniqueHandle<TFileHandleTraits> Owner(First);
+        EXPECT_TRUE(Owner);
+        TUniqueHandle<TFileHandleTraits> Moved(std::move(Owner));
+        EXPECT_FALSE(Owner) << "the moved-from owner still holds the handle";
+        EXPECT_EQ(Moved.Get(), First);
+        Moved.Reset(Second);
+        EXPECT_FALSE(IsOpen(First)) << "Reset did not close the old handle";
+        EXPECT_TRUE(IsOpen(Second));
+    }
+    EXPECT_FALSE(IsOpen(Second)) << "destruction did not close the handle";
+
+    // What CreateFile returns on failure is no handle: nothing to close, nothing held.
+    TUniqueHandle<TFileHandleTraits> Failed(
+        CreateFileA("Z:\\no\\such\\dir\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(Failed);
+    HANDLE Kept = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    {
+        TUniqueHandle<TFileHandleTraits> Owner(Kept);
+        EXPECT_EQ(Owner.Release(), Kept);
+    }
+    EXPECT_TRUE(IsOpen(Kept)) << "a released handle was closed";
+    CloseHandle(Kept);
+}

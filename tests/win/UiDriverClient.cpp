@@ -42,27 +42,29 @@ std::vector<std::string> TUiAnswer::Fields(const std::string& Row) {
 
 TUiDriverClient::TUiDriverClient() {
     SECURITY_ATTRIBUTES Inherit = {sizeof Inherit, nullptr, TRUE};
-    HANDLE ChildIn = nullptr, ChildOut = nullptr;
-    if (!CreatePipe(&ChildIn, &FToDriver, &Inherit, 0) || !CreatePipe(&FFromDriver, &ChildOut, &Inherit, 0))
+    // The child's ends are closed here whatever happens, so that reading ours ends when the driver does.
+    TUniqueHandle<TFileHandleTraits> ChildIn, ChildOut;
+    if (!CreatePipe(ChildIn.Put(), FToDriver.Put(), &Inherit, 0) ||
+        !CreatePipe(FFromDriver.Put(), ChildOut.Put(), &Inherit, 0))
         throw std::runtime_error("cannot create the driver's pipes");
-    SetHandleInformation(FToDriver, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(FFromDriver, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(FToDriver.Get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(FFromDriver.Get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA Startup = {};
     Startup.cb = sizeof Startup;
     Startup.dwFlags = STARTF_USESTDHANDLES;
-    Startup.hStdInput = ChildIn;
-    Startup.hStdOutput = ChildOut;
+    Startup.hStdInput = ChildIn.Get();
+    Startup.hStdOutput = ChildOut.Get();
     Startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION Info = {};
     std::string CommandLine = "\"" + DriverPath() + "\"";
     BOOL Started = CreateProcessA(nullptr, CommandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                                   nullptr, nullptr, &Startup, &Info);
-    CloseHandle(ChildIn);
-    CloseHandle(ChildOut);
+    ChildIn.Reset();
+    ChildOut.Reset();
     if (!Started)
         throw std::runtime_error("cannot start " + DriverPath());
-    CloseHandle(Info.hThread);
-    FProcess = Info.hProcess;
+    TUniqueHandle<TFileHandleTraits> Thread(Info.hThread);
+    FProcess.Reset(Info.hProcess);
 }
 
 TUiDriverClient::~TUiDriverClient() {
@@ -70,21 +72,16 @@ TUiDriverClient::~TUiDriverClient() {
         Send("quit");
     } catch (...) {
     }
-    if (FToDriver)
-        CloseHandle(FToDriver);
-    if (FProcess) {
-        if (WaitForSingleObject(FProcess, 5000) != WAIT_OBJECT_0)
-            TerminateProcess(FProcess, 1);
-        CloseHandle(FProcess);
-    }
-    if (FFromDriver)
-        CloseHandle(FFromDriver);
+    // Closing its input tells the driver to end; the other handles close with the members.
+    FToDriver.Reset();
+    if (FProcess && WaitForSingleObject(FProcess.Get(), 5000) != WAIT_OBJECT_0)
+        TerminateProcess(FProcess.Get(), 1);
 }
 
 void TUiDriverClient::Send(const std::string& Command) {
     std::string Line = Command + "\n";
     DWORD Written = 0;
-    if (!WriteFile(FToDriver, Line.data(), static_cast<DWORD>(Line.size()), &Written, nullptr) ||
+    if (!WriteFile(FToDriver.Get(), Line.data(), static_cast<DWORD>(Line.size()), &Written, nullptr) ||
         Written != Line.size())
         throw std::runtime_error("the driver does not take commands");
 }
@@ -100,12 +97,13 @@ bool TUiDriverClient::ReadLine(std::string& Line, DWORD Deadline) {
             return true;
         }
         DWORD Available = 0;
-        if (!PeekNamedPipe(FFromDriver, nullptr, 0, nullptr, &Available, nullptr))
+        if (!PeekNamedPipe(FFromDriver.Get(), nullptr, 0, nullptr, &Available, nullptr))
             throw std::runtime_error("the driver has gone");
         if (Available) {
             char Buffer[4096];
             DWORD Got = 0;
-            if (!ReadFile(FFromDriver, Buffer, std::min<DWORD>(Available, sizeof Buffer), &Got, nullptr))
+            if (!ReadFile(FFromDriver.Get(), Buffer, std::min<DWORD>(Available, sizeof Buffer), &Got,
+                          nullptr))
                 throw std::runtime_error("cannot read from the driver");
             FPending.append(Buffer, Got);
             continue;

@@ -5,6 +5,8 @@
 // answered and its posted clicks handled. A click whose handler opens a modal box blocks in that
 // box until it is dismissed: send the click and the dismissal together, then collect the answers.
 
+#include "kit/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <string>
@@ -40,9 +42,9 @@ public:
 private:
     bool ReadLine(std::string& Line, DWORD Deadline);
 
-    HANDLE FProcess = nullptr;
-    HANDLE FToDriver = nullptr;
-    HANDLE FFromDriver = nullptr;
+    TUniqueHandle<TFileHandleTraits> FProcess;
+    TUniqueHandle<TFileHandleTraits> FToDriver;
+    TUniqueHandle<TFileHandleTraits> FFromDriver;
     std::string FPending;
 };
 

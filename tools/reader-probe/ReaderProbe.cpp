@@ -4,6 +4,7 @@
 
 #include "reader/ReaderProtocol.h"
 #include "reader/ReplyAssembler.h"
+#include "kit/UniqueHandle.h"
 
 #include <windows.h>
 
@@ -13,21 +14,6 @@
 #include <string>
 
 namespace {
-
-class TPortHandle {
-public:
-    explicit TPortHandle(HANDLE H) : H(H) {}
-    TPortHandle(const TPortHandle&) = delete;
-    TPortHandle& operator=(const TPortHandle&) = delete;
-    ~TPortHandle() {
-        if (H != INVALID_HANDLE_VALUE)
-            CloseHandle(H);
-    }
-    HANDLE Get() const { return H; }
-
-private:
-    HANDLE H;
-};
 
 const char* OutcomeName(ReplyOutcome Outcome) {
     switch (Outcome) {
@@ -97,9 +83,10 @@ int main(int argc, char** argv) {
     const int Polls = argc > 3 ? std::atoi(argv[3]) : 3;
     const bool Even = argc > 4 && std::string(argv[4]) != "None";
 
-    TPortHandle Port(CreateFileA(Device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (Port.Get() == INVALID_HANDLE_VALUE) {
+    TUniqueHandle<TFileHandleTraits> Port(CreateFileA(Device.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                      nullptr));
+    if (!Port) {
         std::printf("cannot open %s, error %lu\n", Device.c_str(), GetLastError());
         return 1;
     }

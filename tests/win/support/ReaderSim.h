@@ -18,31 +18,15 @@
 // the host's monotonic time in nanoseconds. That clock is not Wine's QueryPerformanceCounter:
 // compare log times only with each other.
 
+#include "kit/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Closes a kernel handle once; null and INVALID_HANDLE_VALUE mean none.
-class TSimHandle {
-public:
-    TSimHandle() = default;
-    explicit TSimHandle(HANDLE H) : H(H) {}
-    TSimHandle(const TSimHandle&) = delete;
-    TSimHandle& operator=(const TSimHandle&) = delete;
-    ~TSimHandle() { Reset(); }
-    HANDLE Get() const { return H; }
-    explicit operator bool() const { return H && H != INVALID_HANDLE_VALUE; }
-    void Reset(HANDLE New = nullptr) {
-        if (*this)
-            CloseHandle(H);
-        H = New;
-    }
-
-private:
-    HANDLE H = nullptr;
-};
+using TSimHandle = TUniqueHandle<TFileHandleTraits>;
 
 struct TSimLogEntry {
     enum TDirection { Received, Sent };
