@@ -1,0 +1,215 @@
+#include "reader/ReaderLink.h"
+
+#include "reader/ReaderProtocol.h"
+#include "reader/ReplyAssembler.h"
+
+#include <algorithm>
+
+std::string FactoryCode;
+std::string ModuleVersion;
+std::string ModuleID;
+std::string CardID;
+std::string ReplyBuffer;
+bool WaitingReply = false;
+bool ReplyTimedOut = false;
+bool ScanMode = false;
+
+namespace {
+
+const char SendingTimeoutText[] =
+    "Data sending timeout! Module will be disconnected now.\nPlease re-connect.\n\n"
+    "If the error remains, check your device connection and Port Settings in Properties.";
+const char DeviceUnpluggedText[] = "Device unplugged!";
+
+} // namespace
+
+// One wait of SendString. Waits nest (a poll tick inside a wait sends too); each keeps its own
+// deadline, and the innermost one watches the earliest, so no wait outlives its time-out
+// however the calls nest. The reply timer runs from the start of the outermost wait to its end.
+struct TReaderLink::TWait {
+    TWait(TReaderLink& Link) : Link(Link), Outer(Link.FInnermostWait) {
+        Start = Link.FHost.Now();
+        Timeout = Link.FHost.ReplyTimeout();
+        Link.FInnermostWait = this;
+        if (!Outer) {
+            ReplyTimedOut = false;
+            Link.FHost.SetReplyTimer(true);
+        }
+    }
+    ~TWait() {
+        Link.FInnermostWait = Outer;
+        if (!Outer)
+            Link.FHost.SetReplyTimer(false);
+    }
+    TWait(const TWait&) = delete;
+    TWait& operator=(const TWait&) = delete;
+
+    TReaderLink& Link;
+    TWait* Outer;
+    std::uint32_t Start = 0;
+    std::uint32_t Timeout = 0;
+};
+
+std::uint32_t TReaderLink::WaitRemaining() {
+    const std::uint32_t Now = FHost.Now();
+    std::uint32_t Remaining = UINT32_MAX;
+    for (const TWait* Wait = FInnermostWait; Wait; Wait = Wait->Outer) {
+        // Unsigned differences stay right across the clock's wrap.
+        const std::uint32_t Elapsed = Now - Wait->Start;
+        Remaining = std::min(Remaining, Elapsed >= Wait->Timeout ? 0 : Wait->Timeout - Elapsed);
+    }
+    return Remaining;
+}
+
+bool TReaderLink::SendString(char Command, const std::string& Data) {
+    // After Exit the port is closed and the message loop is ending: nothing more is sent, and no
+    // box may hold the program open.
+    if (FHost.Terminated())
+        return false;
+    const unsigned Connection = FConnection;
+    try {
+        if (WaitingReply) {
+            TWait Wait(*this);
+            for (;;) {
+                FHost.ProcessMessages();
+                if (FHost.Terminated())
+                    return false;
+                // Disconnected meanwhile, by the user or by a nested call that has said why: this
+                // command belongs to a link that is gone.
+                if (FConnection != Connection)
+                    return false;
+                // Checked before the time-out: a reply dispatched in the same pass as the timer
+                // tick has arrived in time.
+                if (!WaitingReply)
+                    break;
+                if (ReplyTimedOut || WaitRemaining() == 0) {
+                    // The settings dialog's probe gives up on the reply and sends all the same.
+                    if (ScanMode)
+                        break;
+                    DropLink(LinkDrop::TimedOut);
+                    return false;
+                }
+                // The driver skips its receive ticks on a port that is gone; say so now rather
+                // than when the time-out comes.
+                if (FHost.PortOpen() && !FHost.PortAnswers()) {
+                    DropLink(LinkDrop::PortGone);
+                    return false;
+                }
+                // The flags change only inside message handlers: sleep until the next message.
+                FHost.WaitForMessage(WaitRemaining());
+            }
+        }
+        WaitingReply = true;
+        // The port's own result is not consulted: a frame that did not go out shows as a time-out
+        // of the next command.
+        FHost.SendFrame(BuildCommandFrame(Command, Data));
+        FHost.ShowCommandPicture(true);
+        return true;
+    } catch (...) {
+        // Only once per link: a nested call may already have dropped it.
+        if (FConnection == Connection)
+            DropLink(LinkDrop::SendError);
+        return false;
+    }
+}
+
+void TReaderLink::ReplyTimerFired() {
+    ReplyTimedOut = true;
+    // Once per wait.
+    FHost.SetReplyTimer(false);
+}
+
+// Everything between the driver's receive tick and the keystrokes. It runs inside whatever
+// message dispatching happens next: the main loop, a wait of SendString, a message box.
+void TReaderLink::ReceiveData(const void* DataPtr, std::size_t DataSize) {
+    // Any byte at all answers the pending command, a broken or partial frame included.
+    WaitingReply = false;
+    ReplyTimedOut = false;
+    try {
+        // Copy first: a nested receive tick inside a message box or a wait reuses the driver's
+        // buffer.
+        const std::string Received(static_cast<const char*>(DataPtr), DataSize);
+        const TReplyStep Step = AssembleReply(ReplyBuffer, Received);
+        switch (Step.Outcome) {
+        case ReplyOutcome::CheckFailed:
+            FHost.WriteStatus(": BCC check failed! Error in data received.");
+            break;
+        case ReplyOutcome::Frame:
+            HandleReplyFrame(Step.Frame.ModuleID, Step.Frame.ReplyCode, Step.Frame.Data);
+            break;
+        case ReplyOutcome::Nothing:
+        case ReplyOutcome::Incomplete:
+        case ReplyOutcome::Discarded:
+            break;
+        }
+    } catch (...) {
+        ReplyBuffer.clear();
+        DropLink(LinkDrop::ReceiveError);
+    }
+}
+
+void TReaderLink::HandleReplyFrame(const std::string& ModuleIDText, const std::string& ReplyCode,
+                                   const std::string& Data) {
+    ModuleID = ModuleIDText;
+    FHost.ShowField(LinkField::ModuleID, ModuleID);
+    if (ReplyCode == "B") {
+        FactoryCode = Data;
+        FHost.ShowField(LinkField::FactoryCode, FactoryCode);
+        FHost.WriteStatus(": Get Factory Code OK");
+    } else if (ReplyCode == "V") {
+        ModuleVersion = Data;
+        FHost.ShowField(LinkField::Version, ModuleVersion);
+        FHost.WriteStatus(": Get Version OK");
+    } else if (ReplyCode == "F") {
+        CardID = Data;
+        if (!CardID.empty()) {
+            FHost.ShowField(LinkField::CardID, CardID);
+            // Read afresh for every card, so that a change in the file applies from the next one.
+            FHost.TypeText(FHost.SuffixCarriageReturn() ? CardID + "\r" : CardID);
+        }
+        // After the keystrokes: a status line means the card has been typed.
+        FHost.WriteStatus(": Read Card ID OK");
+    }
+    ReplyBuffer.clear();
+    FHost.ShowCommandPicture(false);
+}
+
+void TReaderLink::Connect() {
+    if (!FHost.LoadSettings())
+        return;
+    FHost.EnableControls(true);
+    if (!FHost.OpenPort()) {
+        FHost.WriteStatus(": Error connecting");
+        FHost.EnableControls(false);
+        return;
+    }
+    FLastDrop = LinkDrop::None;
+    FHost.ShowConnected(true);
+    FHost.Pause(PortSettlePause);
+    if (!SendString('B', std::string()))
+        return;
+    // This call's wait is the wait for the reply to "B"; the reply to "V" comes later.
+    SendString('V', std::string());
+}
+
+void TReaderLink::Disconnect() {
+    ++FConnection;
+    WaitingReply = false;
+    if (FHost.Reading())
+        FHost.ToggleReading();
+    FHost.ClosePort();
+    FHost.ShowConnected(false);
+    FHost.EnableControls(false);
+    FactoryCode.clear();
+    ModuleVersion.clear();
+    ModuleID.clear();
+    CardID.clear();
+}
+
+void TReaderLink::DropLink(LinkDrop Reason) {
+    FLastDrop = Reason;
+    Disconnect();
+    FHost.WriteStatus(Reason == LinkDrop::ReceiveError ? ": Data receiving timeout!"
+                                                       : ": Data sending timeout!");
+    FHost.ShowError(Reason == LinkDrop::TimedOut ? SendingTimeoutText : DeviceUnpluggedText);
+}

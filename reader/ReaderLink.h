@@ -1,0 +1,127 @@
+#pragma once
+// The reader link's logic, free of window code: connecting and identifying the module, the one
+// command at a time rule with its wait and time-out, reply handling, and the disconnect steps. The
+// main window drives it and lends it what it needs through TReaderLinkHost: the port, the clock and
+// the reply timer, message dispatching, the status line, the message box and its own controls.
+//
+// One thread runs everything, but handlers nest: a wait dispatches messages, so receive events,
+// timer ticks (a poll entering SendString again included) and clicks all run inside it.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The reader link data, once each: the module's identity, the last card ID, the reply being
+// assembled and the flags. The settings dialog clears WaitingReply and ModuleID, sets and clears
+// ScanMode, and reads ModuleID and FactoryCode.
+extern std::string FactoryCode;
+extern std::string ModuleVersion;
+extern std::string ModuleID;
+extern std::string CardID;
+extern std::string ReplyBuffer;
+extern bool WaitingReply;
+extern bool ReplyTimedOut;
+extern bool ScanMode;
+
+// How long a command waits for the reply to the one before it, in the main window and while the
+// settings dialog probes a port.
+inline constexpr std::uint32_t NormalReplyTimeout = 2000;
+inline constexpr std::uint32_t ProbeReplyTimeout = 500;
+// The module needs a moment after its line comes up; nothing is dispatched meanwhile.
+inline constexpr std::uint32_t PortSettlePause = 100;
+
+// Why the link last went down without being asked to.
+enum class LinkDrop {
+    None,
+    TimedOut,     // no byte of a reply before the time-out
+    SendError,    // sending, or dispatching inside the wait, raised an error
+    PortGone,     // the port stopped answering while a reply was outstanding
+    ReceiveError, // handling received bytes raised an error
+};
+
+// The fields of the main window that show the link's data.
+enum class LinkField { FactoryCode, Version, ModuleID, CardID };
+
+// What the link needs of the window around it. Every call runs on the user-interface thread.
+class TReaderLinkHost {
+public:
+    virtual ~TReaderLinkHost() = default;
+
+    // The port. SendFrame may raise an error (a port that stopped answering); PortAnswers is false
+    // only for an open port whose status can no longer be queried.
+    virtual bool LoadSettings() = 0;
+    virtual bool OpenPort() = 0;
+    virtual void ClosePort() = 0;
+    virtual bool PortOpen() = 0;
+    virtual void SendFrame(const std::string& Frame) = 0;
+    virtual bool PortAnswers() = 0;
+
+    // Time: a millisecond clock, the reply time-out now in force, the reply timer (whose tick
+    // calls TReaderLink::ReplyTimerFired) and a pause that dispatches nothing.
+    virtual std::uint32_t Now() = 0;
+    virtual std::uint32_t ReplyTimeout() = 0;
+    virtual void SetReplyTimer(bool Enabled) = 0;
+    virtual void Pause(std::uint32_t Milliseconds) = 0;
+
+    // Dispatching: everything pending, then, when the caller still waits, sleep until a message
+    // arrives or LimitMs have passed. Terminated: the program is ending.
+    virtual void ProcessMessages() = 0;
+    virtual void WaitForMessage(std::uint32_t LimitMs) = 0;
+    virtual bool Terminated() = 0;
+
+    // What the user sees. ShowError makes the main window visible first, then shows the error box.
+    virtual void WriteStatus(const std::string& Message) = 0;
+    virtual void ShowError(const std::string& Text) = 0;
+    virtual void ShowConnected(bool Connected) = 0;
+    virtual void EnableControls(bool Connected) = 0;
+    virtual void ShowField(LinkField Field, const std::string& Text) = 0;
+    virtual bool Reading() = 0;
+    virtual void ToggleReading() = 0;
+    // The tray icon component's picture after a command (true) and after a handled reply (false).
+    virtual void ShowCommandPicture(bool CommandSent) = 0;
+
+    // Card IDs: whether to append a carriage return (read afresh for every card), and typing.
+    virtual bool SuffixCarriageReturn() = 0;
+    virtual void TypeText(const std::string& Text) = 0;
+};
+
+class TReaderLink {
+public:
+    explicit TReaderLink(TReaderLinkHost& Host) : FHost(Host) {}
+    TReaderLink(const TReaderLink&) = delete;
+    TReaderLink& operator=(const TReaderLink&) = delete;
+
+    // Settings, port, identification: "B", then "V", whose wait is the wait for the reply to "B".
+    void Connect();
+    // The disconnect steps, also run on every error. The status line and ReplyBuffer stay.
+    void Disconnect();
+
+    // Sends one command once no reply to an earlier one is outstanding. Waits (dispatching) while
+    // WaitingReply is set, never for the reply to its own command. True once the frame was handed
+    // to the port; false after the wait timed out or an error (the link then dropped and said so
+    // once), and, silently, when the link was disconnected during the wait or the program is
+    // ending.
+    bool SendString(char Command, const std::string& Data);
+
+    // One receive event of the driver. Any byte answers the outstanding command.
+    void ReceiveData(const void* DataPtr, std::size_t DataSize);
+    void ReplyTimerFired();
+
+    LinkDrop LastDrop() const { return FLastDrop; }
+
+private:
+    struct TWait;
+
+    void HandleReplyFrame(const std::string& ModuleIDText, const std::string& ReplyCode,
+                          const std::string& Data);
+    // The one way the link goes down on its own: disconnect steps, status line, error box.
+    void DropLink(LinkDrop Reason);
+    // Milliseconds left before the earliest deadline of the waits in progress.
+    std::uint32_t WaitRemaining();
+
+    TReaderLinkHost& FHost;
+    // Counts the disconnect steps: a wait that finds it changed belongs to a link that is gone.
+    unsigned FConnection = 0;
+    TWait* FInnermostWait = nullptr;
+    LinkDrop FLastDrop = LinkDrop::None;
+};

@@ -1,0 +1,429 @@
+// The reader link's logic against a recording host on a fake clock. The host plays the message
+// loop: events are scheduled at times on the clock, a dispatch pass runs everything due in the
+// order it was scheduled, and a wait moves the clock to the next event or the wait's limit. So a
+// receive tick and a timer tick "in the same pass" are two events due at the same time.
+
+#include "reader/ReaderLink.h"
+#include "reader/ReaderModule.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char SendingTimeout[] =
+    "Data sending timeout! Module will be disconnected now.\nPlease re-connect.\n\n"
+    "If the error remains, check your device connection and Port Settings in Properties.";
+const char DeviceUnplugged[] = "Device unplugged!";
+
+const std::string FactoryReply = BuildReplyFrame('0', "07", 'B', "30571846");
+const std::string VersionReply = BuildReplyFrame('0', "07", 'V', "2.31");
+const std::string CardReply = BuildReplyFrame('0', "07", 'F', "0004211311");
+
+struct TTimed {
+    std::uint32_t At;
+    std::string Text;
+};
+
+class TFakeHost : public TReaderLinkHost {
+public:
+    TReaderLink* Link = nullptr;
+    std::uint32_t Clock = 10000;
+    // A wait that would block with nothing left to happen would hang the real program.
+    std::uint32_t GiveUpAt = 60000;
+
+    void At(std::uint32_t Time, std::function<void()> Event) { FEvents.emplace(Time, std::move(Event)); }
+    void Receive(std::uint32_t Time, std::string Bytes) {
+        At(Time, [this, Bytes] { Link->ReceiveData(Bytes.data(), Bytes.size()); });
+    }
+    // The driver's tick that finds nothing, or skips on a port that is gone: it only wakes a wait.
+    void EmptyTick(std::uint32_t Time) {
+        At(Time, [] {});
+    }
+
+    // Settings and port.
+    bool SettingsPresent = true;
+    bool PortOpens = true;
+    bool Open = false;
+    bool Answers = true;
+    bool SendRaises = false;
+    std::vector<TTimed> Frames;
+    bool LoadSettings() override { return SettingsPresent; }
+    bool OpenPort() override { return Open = PortOpens; }
+    void ClosePort() override { Open = false; }
+    bool PortOpen() override { return Open; }
+    void SendFrame(const std::string& Frame) override {
+        if (SendRaises)
+            throw std::runtime_error("the port no longer answers");
+        // A closed port writes nothing, as the driver's does.
+        if (Open)
+            Frames.push_back({Clock, Frame});
+    }
+    bool PortAnswers() override { return Answers; }
+
+    // Time.
+    std::uint32_t Timeout = NormalReplyTimeout;
+    bool TimerOn = false;
+    std::uint32_t Now() override { return Clock; }
+    std::uint32_t ReplyTimeout() override { return Timeout; }
+    void SetReplyTimer(bool Enabled) override {
+        // A running timer is not restarted by enabling it again.
+        if (Enabled == TimerOn)
+            return;
+        TimerOn = Enabled;
+        const unsigned Arming = ++FTimerArming;
+        if (Enabled)
+            At(Clock + Timeout, [this, Arming] {
+                if (TimerOn && Arming == FTimerArming)
+                    Link->ReplyTimerFired();
+            });
+    }
+    void Pause(std::uint32_t Milliseconds) override { Clock += Milliseconds; }
+
+    // Dispatching.
+    bool Ending = false;
+    void ProcessMessages() override {
+        while (!FEvents.empty() && FEvents.begin()->first <= Clock) {
+            auto Event = std::move(FEvents.begin()->second);
+            FEvents.erase(FEvents.begin());
+            Event();
+        }
+    }
+    void WaitForMessage(std::uint32_t LimitMs) override {
+        const std::uint64_t Limit = std::uint64_t{Clock} + LimitMs;
+        const std::uint64_t Next = FEvents.empty() ? UINT64_MAX : FEvents.begin()->first;
+        const std::uint64_t Until = std::min(Limit, Next);
+        if (Until > GiveUpAt)
+            throw std::logic_error("the wait would block for ever");
+        Clock = static_cast<std::uint32_t>(std::max<std::uint64_t>(Until, Clock));
+    }
+    bool Terminated() override { return Ending; }
+
+    // What the user sees.
+    std::vector<TTimed> StatusLines, Boxes;
+    std::string Panel = "Disconnected";
+    bool ControlsConnected = false;
+    std::map<LinkField, std::string> Fields;
+    bool IsReading = false;
+    std::string Typed;
+    bool Suffix = false;
+    bool TypingRaises = false;
+    int Picture = 0;
+    void WriteStatus(const std::string& Message) override { StatusLines.push_back({Clock, Message}); }
+    void ShowError(const std::string& Text) override {
+        Boxes.push_back({Clock, Text});
+        // A modal box dispatches too.
+        ProcessMessages();
+    }
+    void ShowConnected(bool Connected) override { Panel = Connected ? "Connected" : "Disconnected"; }
+    void EnableControls(bool Connected) override {
+        ControlsConnected = Connected;
+        if (!Connected)
+            Fields.clear();
+    }
+    void ShowField(LinkField Field, const std::string& Text) override { Fields[Field] = Text; }
+    bool Reading() override { return IsReading; }
+    void ToggleReading() override { IsReading = !IsReading; }
+    void ShowCommandPicture(bool CommandSent) override { Picture = CommandSent ? 1 : 0; }
+    bool SuffixCarriageReturn() override { return Suffix; }
+    void TypeText(const std::string& Text) override {
+        if (TypingRaises)
+            throw std::runtime_error("typing failed");
+        Typed += Text;
+    }
+
+    std::vector<std::string> Commands() const {
+        std::vector<std::string> Letters;
+        for (const TTimed& Frame : Frames)
+            Letters.push_back(Frame.Text.substr(4, 1));
+        return Letters;
+    }
+
+private:
+    std::multimap<std::uint32_t, std::function<void()>> FEvents;
+    unsigned FTimerArming = 0;
+};
+
+class ReaderLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Host.Link = &Link;
+        FactoryCode = ModuleVersion = ModuleID = CardID = ReplyBuffer = "";
+        WaitingReply = ReplyTimedOut = ScanMode = false;
+    }
+
+    // Connected and reading, the reply to the last poll still outstanding: the state in which the
+    // next poll tick waits.
+    void ReadingWithAPollOutstanding() {
+        Host.Open = true;
+        Host.Panel = "Connected";
+        Host.ControlsConnected = true;
+        Host.IsReading = true;
+        FactoryCode = "30571846";
+        WaitingReply = true;
+    }
+
+    void ExpectDroppedWith(const char* Box, const char* Status) {
+        ASSERT_EQ(Host.Boxes.size(), 1u);
+        EXPECT_EQ(Host.Boxes[0].Text, Box);
+        // One status line for the drop, and it is the last.
+        ASSERT_FALSE(Host.StatusLines.empty());
+        EXPECT_EQ(Host.StatusLines.back().Text, Status);
+        EXPECT_EQ(std::count_if(Host.StatusLines.begin(), Host.StatusLines.end(),
+                                [&](const TTimed& Line) { return Line.Text == Status; }),
+                  1);
+        EXPECT_FALSE(Host.Open);
+        EXPECT_FALSE(Host.IsReading);
+        EXPECT_EQ(Host.Panel, "Disconnected");
+        EXPECT_FALSE(WaitingReply);
+        EXPECT_EQ(FactoryCode, "");
+    }
+
+    TFakeHost Host;
+    TReaderLink Link{Host};
+};
+
+// The user clicks Disconnect while a poll waits for a reply that does not come: the wait ends
+// without sending and without a word, and the next Connect connects.
+TEST_F(ReaderLinkTest, DisconnectDuringAWaitSendsNothingAndTheNextConnectConnects) {
+    ReadingWithAPollOutstanding();
+    const std::uint32_t Start = Host.Clock;
+    Host.At(Start + 700, [this] { Link.Disconnect(); });
+
+    EXPECT_FALSE(Link.SendString('F', ""));
+
+    EXPECT_TRUE(Host.Frames.empty());
+    EXPECT_TRUE(Host.Boxes.empty());
+    EXPECT_FALSE(WaitingReply);
+    EXPECT_FALSE(Host.TimerOn);
+
+    Host.Receive(Host.Clock + 300, FactoryReply);
+    Host.Receive(Host.Clock + 500, VersionReply);
+    const std::uint32_t Clicked = Host.Clock;
+    Link.Connect();
+    EXPECT_EQ(Host.Commands(), (std::vector<std::string>{"B", "V"}));
+    EXPECT_EQ(Host.Frames[0].At, Clicked + PortSettlePause);
+    EXPECT_TRUE(Host.Boxes.empty());
+    EXPECT_EQ(Host.Panel, "Connected");
+    EXPECT_EQ(Link.LastDrop(), LinkDrop::None);
+}
+
+// A receive event and the time-out tick dispatched in the same pass, the reply first: the reply
+// has arrived in time, and the command goes out.
+TEST_F(ReaderLinkTest, AReplyDispatchedWithTheTimeOutInOnePassWins) {
+    ReadingWithAPollOutstanding();
+    const std::uint32_t Start = Host.Clock;
+    // Scheduled before the wait arms its timer, so it runs first in the pass at the deadline.
+    Host.Receive(Start + NormalReplyTimeout, CardReply);
+
+    EXPECT_TRUE(Link.SendString('F', ""));
+
+    EXPECT_EQ(Host.Commands(), std::vector<std::string>{"F"});
+    EXPECT_EQ(Host.Frames[0].At, Start + NormalReplyTimeout);
+    EXPECT_TRUE(Host.Boxes.empty());
+    EXPECT_TRUE(Host.Open);
+    EXPECT_TRUE(WaitingReply);
+}
+
+struct TNestingCase {
+    const char* Name;
+    // Offsets from the start of the outer wait: poll ticks that nest, and replies.
+    std::vector<std::uint32_t> Polls, Replies;
+    // Scheduled from inside the wait, so that it follows the time-out tick due at the same time.
+    std::vector<std::uint32_t> LatePolls;
+};
+
+class ReaderLinkNestingTest : public ReaderLinkTest, public ::testing::WithParamInterface<TNestingCase> {};
+
+// However polls nest inside it and whatever they send, a wait ends by its time-out no later
+// than its own deadline, with one box; the waits around it return false without another.
+TEST_P(ReaderLinkNestingTest, EveryWaitEndsWithinItsTimeOutWithOneBox) {
+    const TNestingCase& Case = GetParam();
+    ReadingWithAPollOutstanding();
+    const std::uint32_t Start = Host.Clock;
+    for (std::uint32_t Offset : Case.Polls)
+        Host.At(Start + Offset, [this] { Link.SendString('F', ""); });
+    for (std::uint32_t Offset : Case.Replies)
+        Host.Receive(Start + Offset, CardReply);
+    Host.At(Start + 1, [this, &Case, Start] {
+        for (std::uint32_t Offset : Case.LatePolls)
+            Host.At(Start + Offset, [this] { Link.SendString('F', ""); });
+    });
+
+    EXPECT_FALSE(Link.SendString('F', ""));
+
+    ExpectDroppedWith(SendingTimeout, ": Data sending timeout!");
+    EXPECT_EQ(Host.Boxes[0].At, Start + NormalReplyTimeout);
+    EXPECT_EQ(Link.LastDrop(), LinkDrop::TimedOut);
+    EXPECT_FALSE(Host.TimerOn);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Nesting, ReaderLinkNestingTest,
+    ::testing::Values(TNestingCase{"SilentReader", {}, {}, {}},
+                      TNestingCase{"TwoPollsNestInTheSilence", {500, 1000}, {}, {}},
+                      // The inner call gets its reply, sends, and returns: the outer wait, now waiting for
+                      // the reply to that command, keeps its own deadline.
+                      TNestingCase{"AnInnerCallThatSends", {500}, {700}, {}},
+                      // A poll dispatched right after the time-out tick must not start the time-out afresh.
+                      TNestingCase{"APollAfterTheTimeOutTick", {}, {}, {NormalReplyTimeout}}),
+    [](const ::testing::TestParamInfo<TNestingCase>& Info) { return std::string(Info.param.Name); });
+
+// The adapter is pulled while a reply is outstanding: the driver's next receive tick skips, and
+// the wait names the fault at once instead of timing out 2 s later.
+TEST_F(ReaderLinkTest, APortGoneWhileWaitingIsNamedWithinOneReceiveTick) {
+    ReadingWithAPollOutstanding();
+    const std::uint32_t Start = Host.Clock;
+    Host.At(Start + 300, [this] { Host.Answers = false; });
+    Host.EmptyTick(Start + 400);
+    Host.EmptyTick(Start + 600);
+
+    EXPECT_FALSE(Link.SendString('F', ""));
+
+    ExpectDroppedWith(DeviceUnplugged, ": Data sending timeout!");
+    EXPECT_LE(Host.Boxes[0].At, Start + 400);
+    EXPECT_EQ(Link.LastDrop(), LinkDrop::PortGone);
+    EXPECT_TRUE(Host.Frames.empty());
+}
+
+// A frame "sent" to a closed port counts as sent; the closed port itself is no fault to report.
+TEST_F(ReaderLinkTest, AClosedPortIsNotTakenForAPulledOne) {
+    Host.Answers = false;
+    WaitingReply = true;
+    const std::uint32_t Start = Host.Clock;
+    Host.Receive(Start + 200, CardReply);
+    EXPECT_TRUE(Link.SendString('F', ""));
+    EXPECT_TRUE(Host.Boxes.empty());
+    EXPECT_TRUE(WaitingReply);
+}
+
+// The first piece of a split reply answers the command: a waiting poll goes out before the
+// rest of the reply arrives, and the reply is still handled once, at its last piece.
+TEST_F(ReaderLinkTest, TheFirstPieceOfASplitReplyEndsTheWait) {
+    ReadingWithAPollOutstanding();
+    const std::uint32_t Start = Host.Clock;
+    Host.Receive(Start + 200, CardReply.substr(0, 3));
+    Host.Receive(Start + 400, CardReply.substr(3, 6));
+    Host.Receive(Start + 600, CardReply.substr(9));
+
+    EXPECT_TRUE(Link.SendString('F', ""));
+    EXPECT_EQ(Host.Frames.at(0).At, Start + 200);
+    EXPECT_EQ(ReplyBuffer, CardReply.substr(0, 3));
+    EXPECT_EQ(Host.Typed, "");
+
+    Host.Clock = Start + 600;
+    Host.ProcessMessages();
+    EXPECT_EQ(Host.Typed, "0004211311");
+    EXPECT_FALSE(WaitingReply);
+}
+
+// In the settings dialog's probe a wait that times out ends quietly and the command goes out.
+TEST_F(ReaderLinkTest, ATimedOutWaitWhileProbingSendsWithoutAWord) {
+    Host.Open = true;
+    Host.Timeout = ProbeReplyTimeout;
+    ScanMode = true;
+    WaitingReply = true;
+    const std::uint32_t Start = Host.Clock;
+
+    EXPECT_TRUE(Link.SendString('B', ""));
+
+    EXPECT_EQ(Host.Frames.at(0).At, Start + ProbeReplyTimeout);
+    EXPECT_TRUE(Host.Boxes.empty());
+    EXPECT_TRUE(Host.StatusLines.empty());
+    EXPECT_TRUE(Host.Open);
+}
+
+// After Exit a wait gives up without a box and sends nothing.
+TEST_F(ReaderLinkTest, AWaitEndsSilentlyOnceTheProgramIsEnding) {
+    ReadingWithAPollOutstanding();
+    Host.At(Host.Clock + 300, [this] { Host.Ending = true; });
+    EXPECT_FALSE(Link.SendString('F', ""));
+    EXPECT_TRUE(Host.Frames.empty());
+    EXPECT_TRUE(Host.Boxes.empty());
+    EXPECT_FALSE(Host.TimerOn);
+}
+
+// Sending raises (the driver found the port gone): one drop, named as unplugged.
+TEST_F(ReaderLinkTest, AnErrorWhileSendingDropsTheLinkOnce) {
+    ReadingWithAPollOutstanding();
+    WaitingReply = false;
+    Host.SendRaises = true;
+    EXPECT_FALSE(Link.SendString('F', ""));
+    ExpectDroppedWith(DeviceUnplugged, ": Data sending timeout!");
+    EXPECT_EQ(Link.LastDrop(), LinkDrop::SendError);
+}
+
+// The connection steps: settings missing, a port that does not open, and a module that never
+// answers the identification.
+TEST_F(ReaderLinkTest, ConnectStopsAtMissingSettingsOrAPortThatDoesNotOpen) {
+    Host.SettingsPresent = false;
+    Link.Connect();
+    EXPECT_FALSE(Host.ControlsConnected);
+    EXPECT_TRUE(Host.StatusLines.empty());
+
+    Host.SettingsPresent = true;
+    Host.PortOpens = false;
+    Link.Connect();
+    ASSERT_EQ(Host.StatusLines.size(), 1u);
+    EXPECT_EQ(Host.StatusLines[0].Text, ": Error connecting");
+    EXPECT_FALSE(Host.ControlsConnected);
+    EXPECT_EQ(Host.Panel, "Disconnected");
+    EXPECT_TRUE(Host.Frames.empty());
+    EXPECT_TRUE(Host.Boxes.empty());
+}
+
+TEST_F(ReaderLinkTest, ASilentModuleAtStartUpTimesOutOnceAfterTheFactoryCode) {
+    const std::uint32_t Start = Host.Clock;
+    Link.Connect();
+    EXPECT_EQ(Host.Commands(), std::vector<std::string>{"B"});
+    ExpectDroppedWith(SendingTimeout, ": Data sending timeout!");
+    EXPECT_EQ(Host.Boxes[0].At, Start + PortSettlePause + NormalReplyTimeout);
+    EXPECT_FALSE(Host.ControlsConnected);
+}
+
+// An error while handling received bytes (here typing the card): the reply is dropped, the link
+// goes down, and the box names the device.
+TEST_F(ReaderLinkTest, AnErrorWhileHandlingAReplyDropsTheLink) {
+    ReadingWithAPollOutstanding();
+    Host.TypingRaises = true;
+    Link.ReceiveData(CardReply.data(), CardReply.size());
+    ExpectDroppedWith(DeviceUnplugged, ": Data receiving timeout!");
+    EXPECT_EQ(ReplyBuffer, "");
+    EXPECT_EQ(Link.LastDrop(), LinkDrop::ReceiveError);
+}
+
+// Replies fill the data and the fields; a card is typed with the suffix read for it; a reply code
+// the program does not know carries only the module ID.
+TEST_F(ReaderLinkTest, RepliesFillTheirFieldsAndAnUnknownCodeOnlyTheModuleID) {
+    auto Receive = [this](const std::string& Bytes) { Link.ReceiveData(Bytes.data(), Bytes.size()); };
+    Receive(FactoryReply);
+    Receive(VersionReply);
+    Host.Suffix = true;
+    Receive(CardReply);
+    Host.Suffix = false;
+    Receive(CardReply);
+    EXPECT_EQ(FactoryCode, "30571846");
+    EXPECT_EQ(ModuleVersion, "2.31");
+    EXPECT_EQ(CardID, "0004211311");
+    EXPECT_EQ(Host.Typed, "0004211311\r0004211311");
+    EXPECT_EQ(Host.Fields[LinkField::CardID], "0004211311");
+    EXPECT_EQ(Host.StatusLines.back().Text, ": Read Card ID OK");
+
+    const std::size_t Lines = Host.StatusLines.size();
+    WaitingReply = true;
+    Receive(BuildReplyFrame('0', "42", 'A', "XYZ"));
+    EXPECT_EQ(ModuleID, "42");
+    EXPECT_EQ(Host.Fields[LinkField::ModuleID], "42");
+    EXPECT_EQ(FactoryCode + "/" + ModuleVersion + "/" + CardID, "30571846/2.31/0004211311");
+    EXPECT_EQ(Host.StatusLines.size(), Lines);
+    EXPECT_EQ(ReplyBuffer, "");
+    EXPECT_FALSE(WaitingReply);
+}
+
+} // namespace
