@@ -171,7 +171,7 @@ protected:
 
     void ExpectDroppedWith(const char* Box, const char* Status) {
         ASSERT_EQ(Host.Boxes.size(), 1u);
-        EXPECT_EQ(Host.Boxes[0].Text, Box);
+        EXPECT_EQ(Host.Boxes.at(0).Text, Box);
         // One status line for the drop, and it is the last.
         ASSERT_FALSE(Host.StatusLines.empty());
         EXPECT_EQ(Host.StatusLines.back().Text, Status);
@@ -208,7 +208,7 @@ TEST_F(ReaderLinkTest, DisconnectDuringAWaitSendsNothingAndTheNextConnectConnect
     const std::uint32_t Clicked = Host.Clock;
     Link.Connect();
     EXPECT_EQ(Host.Commands(), (std::vector<std::string>{"B", "V"}));
-    EXPECT_EQ(Host.Frames[0].At, Clicked + PortSettlePause);
+    EXPECT_EQ(Host.Frames.at(0).At, Clicked + PortSettlePause);
     EXPECT_TRUE(Host.Boxes.empty());
     EXPECT_EQ(Host.Panel, "Connected");
     EXPECT_EQ(Link.LastDrop(), LinkDrop::None);
@@ -225,7 +225,7 @@ TEST_F(ReaderLinkTest, AReplyDispatchedWithTheTimeOutInOnePassWins) {
     EXPECT_TRUE(Link.SendString('F', ""));
 
     EXPECT_EQ(Host.Commands(), std::vector<std::string>{"F"});
-    EXPECT_EQ(Host.Frames[0].At, Start + NormalReplyTimeout);
+    EXPECT_EQ(Host.Frames.at(0).At, Start + NormalReplyTimeout);
     EXPECT_TRUE(Host.Boxes.empty());
     EXPECT_TRUE(Host.Open);
     EXPECT_TRUE(WaitingReply);
@@ -259,7 +259,7 @@ TEST_P(ReaderLinkNestingTest, EveryWaitEndsWithinItsTimeOutWithOneBox) {
     EXPECT_FALSE(Link.SendString('F', ""));
 
     ExpectDroppedWith(SendingTimeout, ": Data sending timeout!");
-    EXPECT_EQ(Host.Boxes[0].At, Start + NormalReplyTimeout);
+    EXPECT_EQ(Host.Boxes.at(0).At, Start + NormalReplyTimeout);
     EXPECT_EQ(Link.LastDrop(), LinkDrop::TimedOut);
     EXPECT_FALSE(Host.TimerOn);
 }
@@ -287,7 +287,7 @@ TEST_F(ReaderLinkTest, APortGoneWhileWaitingIsNamedWithinOneReceiveTick) {
     EXPECT_FALSE(Link.SendString('F', ""));
 
     ExpectDroppedWith(DeviceUnplugged, ": Data sending timeout!");
-    EXPECT_LE(Host.Boxes[0].At, Start + 400);
+    EXPECT_LE(Host.Boxes.at(0).At, Start + 400);
     EXPECT_EQ(Link.LastDrop(), LinkDrop::PortGone);
     EXPECT_TRUE(Host.Frames.empty());
 }
@@ -383,7 +383,7 @@ TEST_F(ReaderLinkTest, ASilentModuleAtStartUpTimesOutOnceAfterTheFactoryCode) {
     Link.Connect();
     EXPECT_EQ(Host.Commands(), std::vector<std::string>{"B"});
     ExpectDroppedWith(SendingTimeout, ": Data sending timeout!");
-    EXPECT_EQ(Host.Boxes[0].At, Start + PortSettlePause + NormalReplyTimeout);
+    EXPECT_EQ(Host.Boxes.at(0).At, Start + PortSettlePause + NormalReplyTimeout);
     EXPECT_FALSE(Host.ControlsConnected);
 }
 
