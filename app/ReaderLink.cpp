@@ -1,38 +1,20 @@
-// The reader link: what the main window does with the reader module. It connects with the stored
-// port settings, identifies the module, polls it for cards while reading is on, makes every command
-// wait until the previous one has been answered, assembles the replies that the driver delivers in
-// pieces, and reports in the status bar and in message boxes.
-//
-// Everything runs on the user-interface thread. Waits dispatch messages, so handlers nest: receive
-// events, timer ticks (a poll tick entering SendString again included) and clicks all run inside a
-// wait.
+// The reader link as the main window drives it. What it decides (when to send, when a wait ends,
+// what a reply means, when the link drops) lives in reader/ReaderLink; this file lends it the
+// window's driver, timers, status bar, fields and message boxes, and keeps the window's handler
+// names as forwards.
 
 #include "app/Unit1.h"
 
 #include "kit/Application.h"
 #include "kit/Dialogs.h"
 #include "reader/ReaderProtocol.h"
-#include "reader/ReplyAssembler.h"
 #include "settings/SettingText.h"
 #include "settings/Unit2.h"
-
-std::string FactoryCode;
-std::string ModuleVersion;
-std::string ModuleID;
-std::string CardID;
-std::string ReplyBuffer;
-bool WaitingReply = false;
-bool ReplyTimedOut = false;
-bool ScanMode = false;
 
 namespace {
 
 const char InvalidPortSettingsText[] =
     "Invalid Port Settings!\n\nPlease configure the Port Settings in Properties.";
-const char SendingTimeoutText[] =
-    "Data sending timeout! Module will be disconnected now.\nPlease re-connect.\n\n"
-    "If the error remains, check your device connection and Port Settings in Properties.";
-const char DeviceUnpluggedText[] = "Device unplugged!";
 
 // Image 0 of ilIcons is the idle picture, image 1 the one shown while reading.
 constexpr int IdleImage = 0;
@@ -40,132 +22,107 @@ constexpr int ReadingImage = 1;
 
 } // namespace
 
-// Everything between the driver's receive tick and the keystrokes. It runs inside whatever message
-// dispatching happens next: the main loop, a wait of SendString, a message box.
-void TfrmCardReader::CommReceiveData(TObject*, void* DataPtr, std::uint32_t DataSize) {
-    // Any byte at all answers the pending command, a broken or partial frame included.
-    WaitingReply = false;
-    ReplyTimedOut = false;
-    try {
-        // Copy first: a nested receive tick inside a message box or a wait reuses the driver's
-        // buffer.
-        const std::string Received(static_cast<const char*>(DataPtr), DataSize);
-        const TReplyStep Step = AssembleReply(ReplyBuffer, Received);
-        switch (Step.Outcome) {
-        case ReplyOutcome::CheckFailed:
-            WriteStatus(": BCC check failed! Error in data received.");
-            break;
-        case ReplyOutcome::Frame:
-            HandleReplyFrame(Step.Frame.ModuleID, Step.Frame.ReplyCode, Step.Frame.Data);
-            break;
-        case ReplyOutcome::Nothing:
-        case ReplyOutcome::Incomplete:
-        case ReplyOutcome::Discarded:
-            break;
-        }
-    } catch (...) {
-        ReplyBuffer.clear();
-        ++FLinkDrops;
-        btnDisconnectClick(this);
-        WriteStatus(": Data receiving timeout!");
-        ShowAndBringToFront();
-        MessageDlg(DeviceUnpluggedText, mtError);
-    }
-}
+class TfrmCardReader::TLinkHost final : public TReaderLinkHost {
+public:
+    explicit TLinkHost(TfrmCardReader& Form) : Form(Form) {}
 
-void TfrmCardReader::HandleReplyFrame(const std::string& ModuleIDText, const std::string& ReplyCode,
-                                      const std::string& Data) {
-    ModuleID = ModuleIDText;
-    edtModuleID->SetText(ModuleID);
-    if (ReplyCode == "B") {
-        FactoryCode = Data;
-        edtFactoryCode->SetText(FactoryCode);
-        WriteStatus(": Get Factory Code OK");
-    } else if (ReplyCode == "V") {
-        ModuleVersion = Data;
-        edtVersion->SetText(ModuleVersion);
-        WriteStatus(": Get Version OK");
-    } else if (ReplyCode == "F") {
-        CardID = Data;
-        if (!CardID.empty()) {
-            edtCardID->SetText(CardID);
-            // Read afresh for every card, so that a change in the file applies from the next one.
-            const bool Suffix = ReadSettingBool("General", "Suffix Carriage Return");
-            SendToActiveWindow(Suffix ? CardID + "\r" : CardID);
-        }
-        // After the keystrokes: a status line means the card has been typed.
-        WriteStatus(": Read Card ID OK");
+    bool LoadSettings() override { return Form.LoadSettings(); }
+    void ApplyLineSettings(const std::string& PortName, std::uint32_t BaudRate, bool EvenParity) override {
+        Form.Comm->SetPortName(PortName);
+        Form.Comm->SetBaudRateValue(BaudRate);
+        Form.Comm->SetParity(EvenParity ? ptEVEN : ptNONE);
     }
-    ReplyBuffer.clear();
+    bool OpenPort() override { return Form.Comm->Connect(); }
+    void ClosePort() override { Form.Comm->Disconnect(); }
+    bool PortOpen() override { return Form.Comm->Connected(); }
+    void SendFrame(const std::string& Frame) override { Form.Comm->SendText(Frame); }
+    bool PortAnswers() override { return Form.Comm->PortAnswers(); }
+
+    std::uint32_t Now() override { return GetTickCount(); }
+    std::uint32_t ReplyTimeout() override { return Form.tmTimeout->Interval(); }
+    void SetReplyTimeout(std::uint32_t Milliseconds) override { Form.tmTimeout->SetInterval(Milliseconds); }
+    void SetReplyTimer(bool Enabled) override { Form.tmTimeout->SetEnabled(Enabled); }
+    void Pause(std::uint32_t Milliseconds) override { Sleep(Milliseconds); }
+
+    void ProcessMessages() override { Application->ProcessMessages(); }
+    void WaitForMessage(std::uint32_t LimitMs) override { Application->WaitForMessage(LimitMs); }
+    bool Terminated() override { return Application->Terminated(); }
+
+    void WriteStatus(const std::string& Message) override {
+        // Null format and time: the user's long time format, now.
+        char Time[80] = "";
+        if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, Time, sizeof Time) == 0)
+            Time[0] = '\0';
+        Form.sbStatus->SetPanelText(1, Time + Message);
+    }
+    void ShowError(const std::string& Text) override {
+        // The window may be hidden in the notification area.
+        Form.Show();
+        Form.BringToFront();
+        MessageDlg(Text, mtError);
+    }
+    void ShowConnected(bool Connected) override {
+        Form.sbStatus->SetPanelText(0, Connected ? "Connected" : "Disconnected");
+    }
+    void EnableControls(bool Connected) override { Form.EnableControls(Connected); }
+    void ShowField(LinkField Field, const std::string& Text) override {
+        switch (Field) {
+        case LinkField::FactoryCode:
+            Form.edtFactoryCode->SetText(Text);
+            break;
+        case LinkField::Version:
+            Form.edtVersion->SetText(Text);
+            break;
+        case LinkField::ModuleID:
+            Form.edtModuleID->SetText(Text);
+            break;
+        case LinkField::CardID:
+            Form.edtCardID->SetText(Text);
+            break;
+        }
+    }
+    bool Reading() override { return Form.tmPoll->Enabled(); }
+    void ToggleReading() override { Form.btnReadCardIDClick(&Form); }
     // The component's picture only; the notification area changes when reading starts or stops.
-    ilIcons->GetIcon(IdleImage, *tniIcon->Icon());
+    void ShowCommandPicture(bool CommandSent) override {
+        Form.ilIcons->GetIcon(CommandSent ? ReadingImage : IdleImage, *Form.tniIcon->Icon());
+    }
+
+    bool SuffixCarriageReturn() override { return ReadSettingBool("General", "Suffix Carriage Return"); }
+    void TypeText(const std::string& Text) override { SendToActiveWindow(Text); }
+
+private:
+    TfrmCardReader& Form;
+};
+
+void TfrmCardReader::TLinkHostDeleter::operator()(TLinkHost* Host) const {
+    delete Host;
 }
 
-// The one way a command reaches the module: it waits (dispatching messages) while the reply to an
-// earlier command is outstanding, never for the reply to its own.
-bool TfrmCardReader::SendString(char Command, const std::string& Data) {
-    // After Exit the port is closed and the message loop is ending: nothing more is sent, and no
-    // box may hold the program open.
-    if (Application->Terminated())
-        return false;
-    const unsigned LinkDropsAtStart = FLinkDrops;
-    bool Result = false;
-    try {
-        // A nested call finds the timer running and leaves it so: the time-out counts from the
-        // start of the outermost wait.
-        tmTimeout->SetEnabled(true);
-        ReplyTimedOut = false;
-        while (WaitingReply) {
-            Application->ProcessMessages();
-            if (Application->Terminated()) {
-                tmTimeout->SetEnabled(false);
-                return false;
-            }
-            // A nested call (a poll tick inside this wait) has already dropped the link by a
-            // time-out or an error, and said so: one time-out, one box. Sending now would only
-            // leave WaitingReply set for the next connection to time out on.
-            if (FLinkDrops != LinkDropsAtStart && !Comm->Connected()) {
-                tmTimeout->SetEnabled(false);
-                return false;
-            }
-            if (!ReplyTimedOut) {
-                // The flags change only inside message handlers: sleep until the next message.
-                if (WaitingReply)
-                    Application->WaitForMessage();
-                continue;
-            }
-            // The settings dialog's probe gives up on the reply and sends all the same.
-            if (ScanMode)
-                break;
-            ++FLinkDrops;
-            btnDisconnectClick(this);
-            WriteStatus(": Data sending timeout!");
-            ShowAndBringToFront();
-            MessageDlg(SendingTimeoutText, mtError);
-            return false;
-        }
-        tmTimeout->SetEnabled(false);
-        WaitingReply = true;
-        // SendText's own result is not consulted: a frame that did not go out shows as a time-out
-        // of the next command.
-        Comm->SendText(BuildCommandFrame(Command, Data));
-        ilIcons->GetIcon(ReadingImage, *tniIcon->Icon());
-        Result = true;
-    } catch (...) {
-        ++FLinkDrops;
-        btnDisconnectClick(this);
-        WriteStatus(": Data sending timeout!");
-        ShowAndBringToFront();
-        MessageDlg(DeviceUnpluggedText, mtError);
-        Result = false;
+TfrmCardReader::~TfrmCardReader() {
+    if (ReaderLink == FLink.get())
+        ReaderLink = nullptr;
+}
+
+TReaderLink& TfrmCardReader::Link() {
+    if (!FLink) {
+        FLinkHost.reset(new TLinkHost(*this));
+        FLink = std::make_unique<TReaderLink>(*FLinkHost);
+        ReaderLink = FLink.get();
     }
-    return Result;
+    return *FLink;
+}
+
+void TfrmCardReader::CommReceiveData(TObject*, void* DataPtr, std::uint32_t DataSize) {
+    Link().ReceiveData(DataPtr, DataSize);
+}
+
+bool TfrmCardReader::SendString(char Command, const std::string& Data) {
+    return Link().SendString(Command, Data);
 }
 
 void TfrmCardReader::tmTimeoutTimer(TObject*) {
-    ReplyTimedOut = true;
-    // Once per wait.
-    tmTimeout->SetEnabled(false);
+    Link().ReplyTimerFired();
 }
 
 void TfrmCardReader::tmPollTimer(TObject*) {
@@ -199,35 +156,12 @@ bool TfrmCardReader::LoadSettings() {
 }
 
 void TfrmCardReader::btnConnectClick(TObject*) {
-    if (!LoadSettings())
-        return;
-    EnableControls(true);
-    if (!Comm->Connect()) {
-        WriteStatus(": Error connecting");
-        EnableControls(false);
-        return;
-    }
-    sbStatus->SetPanelText(0, "Connected");
-    // The module needs a moment after the line comes up; nothing is dispatched meanwhile.
-    Sleep(100);
-    if (!SendString('B', std::string()))
-        return;
-    // This call's wait is the wait for the reply to "B"; the reply to "V" comes later.
-    SendString('V', std::string());
+    Link().Connect();
 }
 
-// The disconnect steps, also run on every error. Panel 1 and ReplyBuffer stay as they are.
+// The disconnect steps, also run on every error and after the settings dialog.
 void TfrmCardReader::btnDisconnectClick(TObject*) {
-    WaitingReply = false;
-    if (tmPoll->Enabled())
-        btnReadCardIDClick(this);
-    Comm->Disconnect();
-    sbStatus->SetPanelText(0, "Disconnected");
-    EnableControls(false);
-    FactoryCode.clear();
-    ModuleVersion.clear();
-    ModuleID.clear();
-    CardID.clear();
+    Link().Disconnect();
 }
 
 void TfrmCardReader::btnReadCardIDClick(TObject*) {
@@ -261,17 +195,4 @@ std::string TfrmCardReader::GetBCC(const std::string& Text) {
 
 bool TfrmCardReader::SetRunMode(const std::string& Mode) {
     return SendString('A', Mode);
-}
-
-void TfrmCardReader::WriteStatus(const std::string& Message) {
-    // Null format and time: the user's long time format, now.
-    char Time[80] = "";
-    if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, Time, sizeof Time) == 0)
-        Time[0] = '\0';
-    sbStatus->SetPanelText(1, Time + Message);
-}
-
-void TfrmCardReader::ShowAndBringToFront() {
-    Show();
-    BringToFront();
 }

@@ -138,6 +138,9 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     pmTray->Add(E1);
     tniIcon->SetPopupMenu(pmTray);
 
+    // The link exists with the window: the settings dialog may probe on it before any connect.
+    Link();
+
     OnCreate = TNotifyEvent(this, &TfrmCardReader::FormCreate);
     OnShow = TNotifyEvent(this, &TfrmCardReader::FormShow);
     OnClose = TCloseEvent(this, &TfrmCardReader::FormClose);
@@ -148,7 +151,7 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
 void TfrmCardReader::FormCreate(TObject*) {
     WaitingReply = false;
     ScanMode = false;
-    tmTimeout->SetInterval(2000);
+    tmTimeout->SetInterval(NormalReplyTimeout);
     ilIcons->GetIcon(0, *Icon());
     ilIcons->GetIcon(0, *tniIcon->Icon());
     tniIcon->SetIconVisible(true);

@@ -9,16 +9,19 @@
 #include "kit/Graphics.h"
 #include "kit/Menus.h"
 #include "kit/Timer.h"
+#include "reader/ReaderLink.h"
 #include "ui/TrayIcon.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class TfrmCardReader : public TForm {
 public:
     explicit TfrmCardReader(TComponent* AOwner);
+    ~TfrmCardReader() override;
 
     // Published components, in their designed order. The form owns them all.
     TCommPortDriver* Comm;
@@ -75,29 +78,18 @@ public:
     static void SimulateKeystroke(BYTE Key, int ScanCode);
     bool LoadSettings();
 
+    // The reader link's logic, which the handlers above forward to; the settings dialog probes
+    // ports on it too.
+    TReaderLink& Link();
+
 private:
-    // Panel 1: the local time in the user's long time format, then Message (": ...").
-    void WriteStatus(const std::string& Message);
-    // Before a communication error box: the window may be hidden in the notification area.
-    void ShowAndBringToFront();
-    void HandleReplyFrame(const std::string& ModuleIDText, const std::string& ReplyCode,
-                          const std::string& Data);
-
-    // Counts the times the link was dropped by a time-out or an error. A waiting SendString that
-    // finds it changed and the port closed knows that a nested call has already dropped the link
-    // and reported it.
-    unsigned FLinkDrops = 0;
+    // Lends the link this window's driver, timers, status bar, fields and message boxes.
+    class TLinkHost;
+    struct TLinkHostDeleter {
+        void operator()(TLinkHost* Host) const;
+    };
+    std::unique_ptr<TLinkHost, TLinkHostDeleter> FLinkHost;
+    std::unique_ptr<TReaderLink> FLink;
 };
-
-// The reader link data, once each beside the main window. The settings dialog clears
-// WaitingReply and ModuleID, sets and clears ScanMode, and reads ModuleID and FactoryCode.
-extern std::string FactoryCode;
-extern std::string ModuleVersion;
-extern std::string ModuleID;
-extern std::string CardID;
-extern std::string ReplyBuffer;
-extern bool WaitingReply;
-extern bool ReplyTimedOut;
-extern bool ScanMode;
 
 extern TfrmCardReader* frmCardReader;

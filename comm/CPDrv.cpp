@@ -1,5 +1,7 @@
 #include "comm/CPDrv.h"
 
+#include "comm/PacketClock.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -9,6 +11,8 @@ constexpr UINT_PTR PollTimerId = 1;
 constexpr std::uint32_t MinBufSize = 128;
 constexpr std::uint32_t MaxBufSize = 8192;
 constexpr std::uint16_t MinPollingDelay = 5;
+// How long a send without progress lets the line drain before it asks the driver again.
+constexpr DWORD SendRetryPause = 5;
 
 std::uint32_t ClampBufSize(std::uint32_t Value) {
     return std::clamp(Value, MinBufSize, MaxBufSize);
@@ -270,6 +274,14 @@ bool TCommPortDriver::QueryOutputRoom(std::uint16_t& Room) {
     return true;
 }
 
+bool TCommPortDriver::PortAnswers() {
+    if (!Connected())
+        return true;
+    DWORD Errors = 0;
+    COMSTAT Status = {};
+    return CommStatusQuery(FHandle.Get(), &Errors, &Status) != 0;
+}
+
 std::uint16_t TCommPortDriver::OutputRoom() {
     if (!Connected())
         return 65535;
@@ -306,8 +318,11 @@ std::uint32_t TCommPortDriver::SendDataTimed(const void* DataPtr, std::uint32_t 
                 continue;
             }
         }
-        if (GetTickCount() - Mark > Timeout)
+        const DWORD Waited = GetTickCount() - Mark;
+        if (Waited > Timeout)
             return Written;
+        // The queue drains at the line's pace: sleep a little rather than spin on the status query.
+        Sleep(std::min<DWORD>(SendRetryPause, Timeout - Waited + 1));
     }
     return Written;
 }
@@ -388,8 +403,7 @@ void TCommPortDriver::PacketTick(std::uint32_t Queued) {
         return;
     }
     const DWORD Now = GetTickCount();
-    if (FPacketTimeout > 0 && FPacketStartTime != NoPacketStart &&
-        Now - FPacketStartTime > static_cast<std::uint32_t>(FPacketTimeout)) {
+    if (FPacketStartTime != NoPacketStart && PacketTimedOut(FPacketStartTime, FPacketTimeout, Now)) {
         const std::uint32_t Read = ReadQueued(Queued);
         if (FPacketMode == pmPass && Read > 0)
             Raise(OnReceivePacket, static_cast<void*>(FBuffer.data()), Read);

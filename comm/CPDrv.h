@@ -141,6 +141,9 @@ public:
     bool FlushBuffers(bool InBuf, bool OutBuf);
     TModemLines ModemLines();
     std::uint16_t OutputRoom();
+    // False when the port is open but no longer answers a status query (an adapter pulled out);
+    // true while closed.
+    bool PortAnswers();
     std::uint32_t SendDataTimed(const void* DataPtr, std::uint32_t DataSize, std::uint32_t Timeout);
     std::uint32_t SendData(const void* DataPtr, std::uint32_t DataSize);
     bool SendText(const std::string& Text);

@@ -13,6 +13,7 @@ std::string ReplyBuffer;
 bool WaitingReply = false;
 bool ReplyTimedOut = false;
 bool ScanMode = false;
+TReaderLink* ReaderLink = nullptr;
 
 namespace {
 
@@ -212,4 +213,25 @@ void TReaderLink::DropLink(LinkDrop Reason) {
     FHost.WriteStatus(Reason == LinkDrop::ReceiveError ? ": Data receiving timeout!"
                                                        : ": Data sending timeout!");
     FHost.ShowError(Reason == LinkDrop::TimedOut ? SendingTimeoutText : DeviceUnpluggedText);
+}
+
+bool TReaderLink::Probe(const std::string& Port, std::uint32_t BaudRate, bool EvenParity,
+                        const std::function<void()>& Listen) {
+    FHost.ApplyLineSettings("\\\\.\\" + Port, BaudRate, EvenParity);
+    ModuleID.clear();
+    // An error (raised by Listen, say) leaves no port open behind an idle dialog.
+    struct TAttemptEnd {
+        TReaderLinkHost& Host;
+        ~TAttemptEnd() {
+            Host.ClosePort();
+            WaitingReply = false;
+        }
+    } AttemptEnd{FHost};
+    if (!FHost.OpenPort())
+        return false;
+    FHost.Pause(PortSettlePause);
+    if (SendString('B', std::string()))
+        Listen();
+    // Only the module ID was cleared: a factory code from an earlier try counts too.
+    return !ModuleID.empty() && !FactoryCode.empty();
 }

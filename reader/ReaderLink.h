@@ -7,8 +7,9 @@
 // One thread runs everything, but handlers nest: a wait dispatches messages, so receive events,
 // timer ticks (a poll entering SendString again included) and clicks all run inside it.
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <string>
 
 // The reader link data, once each: the module's identity, the last card ID, the reply being
@@ -50,6 +51,8 @@ public:
     // The port. SendFrame may raise an error (a port that stopped answering); PortAnswers is false
     // only for an open port whose status can no longer be queried.
     virtual bool LoadSettings() = 0;
+    // The settings dialog's way: a device name, bits per second, and even parity or none.
+    virtual void ApplyLineSettings(const std::string& PortName, std::uint32_t BaudRate, bool EvenParity) = 0;
     virtual bool OpenPort() = 0;
     virtual void ClosePort() = 0;
     virtual bool PortOpen() = 0;
@@ -60,6 +63,7 @@ public:
     // calls TReaderLink::ReplyTimerFired) and a pause that dispatches nothing.
     virtual std::uint32_t Now() = 0;
     virtual std::uint32_t ReplyTimeout() = 0;
+    virtual void SetReplyTimeout(std::uint32_t Milliseconds) = 0;
     virtual void SetReplyTimer(bool Enabled) = 0;
     virtual void Pause(std::uint32_t Milliseconds) = 0;
 
@@ -107,6 +111,18 @@ public:
     void ReceiveData(const void* DataPtr, std::size_t DataSize);
     void ReplyTimerFired();
 
+    // The reply time-out: NormalReplyTimeout, and ProbeReplyTimeout while the settings dialog
+    // probes.
+    std::uint32_t ReplyTimeout() { return FHost.ReplyTimeout(); }
+    void SetReplyTimeout(std::uint32_t Milliseconds) { FHost.SetReplyTimeout(Milliseconds); }
+
+    // One try of a port ("COM3") by the settings dialog, on the link's own port: open it, send the
+    // factory code command, and Listen (the dialog's wait, which dispatches the replies). True when
+    // a valid reply came and a factory code is known, from this try or an earlier one. However it
+    // ends, the port is closed and WaitingReply cleared.
+    bool Probe(const std::string& Port, std::uint32_t BaudRate, bool EvenParity,
+               const std::function<void()>& Listen);
+
     LinkDrop LastDrop() const { return FLastDrop; }
 
 private:
@@ -125,3 +141,6 @@ private:
     TWait* FInnermostWait = nullptr;
     LinkDrop FLastDrop = LinkDrop::None;
 };
+
+// The main window's link, for the settings dialog, which probes ports on it.
+extern TReaderLink* ReaderLink;

@@ -1,14 +1,15 @@
 // The settings dialog: its design, loading and saving the settings, and the two port tools. Test and
-// Auto-Detect borrow the main window's driver Comm, its SendString and its reply time-out, and judge
-// a port by what the main window's receive handler stores: they run nested in the click, pumping
-// messages while they wait, so that replies, timer ticks and a click on "&Cancel" are handled.
+// Auto-Detect probe on the main window's reader link (its port, its SendString and its reply
+// time-out), and judge a port by what the link's reply handling stores: they run nested in the
+// click, dispatching messages while they wait, so that replies, timer ticks and a click on
+// "&Cancel" are handled.
 
 #include "settings/Unit2.h"
 
-#include "app/Unit1.h"
 #include "app/res/Resources.h"
 #include "kit/Application.h"
 #include "kit/Dialogs.h"
+#include "reader/ReaderLink.h"
 #include "settings/Registry.h"
 #include "settings/SettingText.h"
 
@@ -27,10 +28,6 @@ const char NotDetectedText[] = "Device not detected!\nPlease configure the Port 
                                "Default settings are:\nBaud rate: 19200\nParity: Even";
 
 const char SerialMapKey[] = "hardware\\devicemap\\serialcomm";
-
-// The main window's reply time-out while probing, and the one it is designed with.
-constexpr UINT ProbeReplyTimeout = 500;
-constexpr UINT NormalReplyTimeout = 2000;
 
 // The port names the system publishes, in the registry's order. Read-only access: standard users
 // are refused anything more on this key, which would leave them an empty list.
@@ -274,38 +271,18 @@ bool TfrmProperties::Scan() {
 }
 
 bool TfrmProperties::ProbeAttempt(const std::string& Port, const std::string& BaudRate, int ParityIndex) {
-    TCommPortDriver* Comm = frmCardReader->Comm;
-    Comm->SetPortName("\\\\.\\" + Port);
-    Comm->SetBaudRateValue(static_cast<std::uint32_t>(StrToInt(BaudRate)));
-    if (ParityIndex == 0)
-        Comm->SetParity(ptEVEN);
-    else if (ParityIndex == 1)
-        Comm->SetParity(ptNONE);
-    bool Success = false;
-    ModuleID.clear();
-    // The port is closed and the reply flag cleared however the attempt ends: an error leaves no
-    // port open behind an idle dialog.
-    struct TAttemptEnd {
-        TCommPortDriver* Comm;
-        ~TAttemptEnd() {
-            Comm->Disconnect();
-            WaitingReply = false;
+    const auto Rate = static_cast<std::uint32_t>(StrToInt(BaudRate));
+    return ReaderLink->Probe(Port, Rate, ParityIndex == 0, [this] {
+        // Listen for about 200 ms after the command went out: replies, ticks and clicks are
+        // handled meanwhile.
+        tmScan->SetEnabled(true);
+        for (;;) {
+            Application->ProcessMessages();
+            if (!tmScan->Enabled() || Application->Terminated())
+                break;
+            Application->WaitForMessage();
         }
-    } AttemptEnd{Comm};
-    if (Comm->Connect()) {
-        // The module needs a moment after the line comes up; nothing is dispatched meanwhile.
-        Sleep(100);
-        if (frmCardReader->SendString('B', std::string())) {
-            tmScan->SetEnabled(true);
-            while (tmScan->Enabled() && !Application->Terminated()) {
-                Sleep(20);
-                Application->ProcessMessages();
-            }
-        }
-        // A factory code from an earlier attempt counts too: only the module ID is cleared.
-        Success = !ModuleID.empty() && !FactoryCode.empty();
-    }
-    return Success;
+    });
 }
 
 void TfrmProperties::tmScanTimer(TObject*) {
@@ -331,14 +308,14 @@ void TfrmProperties::EnterBusyState() {
     WaitingReply = false;
     EnableControls(false);
     ScanMode = true;
-    frmCardReader->tmTimeout->SetInterval(ProbeReplyTimeout);
+    ReaderLink->SetReplyTimeout(ProbeReplyTimeout);
     anDetect->SetActive(true);
     btnAutoDetect->SetCaption("&Cancel");
     ShowCheckMarks(false);
 }
 
 void TfrmProperties::LeaveBusyState() {
-    frmCardReader->tmTimeout->SetInterval(NormalReplyTimeout);
+    ReaderLink->SetReplyTimeout(NormalReplyTimeout);
     anDetect->SetActive(false);
     btnAutoDetect->SetCaption("&Auto-Detect");
     ScanMode = false;

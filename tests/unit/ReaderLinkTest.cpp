@@ -54,7 +54,11 @@ public:
     bool Answers = true;
     bool SendRaises = false;
     std::vector<TTimed> Frames;
+    std::string LineSettings;
     bool LoadSettings() override { return SettingsPresent; }
+    void ApplyLineSettings(const std::string& PortName, std::uint32_t BaudRate, bool EvenParity) override {
+        LineSettings = PortName + " " + std::to_string(BaudRate) + (EvenParity ? " even" : " none");
+    }
     bool OpenPort() override { return Open = PortOpens; }
     void ClosePort() override { Open = false; }
     bool PortOpen() override { return Open; }
@@ -72,6 +76,7 @@ public:
     bool TimerOn = false;
     std::uint32_t Now() override { return Clock; }
     std::uint32_t ReplyTimeout() override { return Timeout; }
+    void SetReplyTimeout(std::uint32_t Milliseconds) override { Timeout = Milliseconds; }
     void SetReplyTimer(bool Enabled) override {
         // A running timer is not restarted by enabling it again.
         if (Enabled == TimerOn)
@@ -424,6 +429,45 @@ TEST_F(ReaderLinkTest, RepliesFillTheirFieldsAndAnUnknownCodeOnlyTheModuleID) {
     EXPECT_EQ(Host.StatusLines.size(), Lines);
     EXPECT_EQ(ReplyBuffer, "");
     EXPECT_FALSE(WaitingReply);
+}
+
+// The settings dialog's probe: line settings, the factory code command after the settle pause,
+// the dialog's listening, and the port closed whatever the outcome.
+TEST_F(ReaderLinkTest, AProbeSendsTheFactoryCodeCommandAndClosesThePortAfter) {
+    ScanMode = true;
+    Host.Timeout = ProbeReplyTimeout;
+    const std::uint32_t Start = Host.Clock;
+    auto Listen = [this] {
+        Host.Clock += 200;
+        Host.ProcessMessages();
+    };
+    Host.Receive(Start + PortSettlePause + 50, FactoryReply);
+
+    EXPECT_TRUE(Link.Probe("COM5", 19200, true, Listen));
+    EXPECT_EQ(Host.LineSettings, "\\\\.\\COM5 19200 even");
+    EXPECT_EQ(Host.Commands(), std::vector<std::string>{"B"});
+    EXPECT_EQ(Host.Frames.at(0).At, Start + PortSettlePause);
+    EXPECT_FALSE(Host.Open);
+    EXPECT_FALSE(WaitingReply);
+
+    // Silence: only the module ID was cleared, and it stays empty.
+    EXPECT_FALSE(Link.Probe("COM6", 4800, false, Listen));
+    EXPECT_EQ(Host.LineSettings, "\\\\.\\COM6 4800 none");
+    EXPECT_EQ(ModuleID, "");
+    EXPECT_EQ(FactoryCode, "30571846");
+    EXPECT_FALSE(Host.Open);
+    EXPECT_FALSE(WaitingReply);
+
+    // An error while listening still closes the port.
+    EXPECT_THROW(Link.Probe("COM7", 9600, true, [] { throw std::runtime_error("listening failed"); }),
+                 std::runtime_error);
+    EXPECT_FALSE(Host.Open);
+    EXPECT_FALSE(WaitingReply);
+
+    Host.PortOpens = false;
+    EXPECT_FALSE(Link.Probe("COM8", 9600, true, Listen));
+    EXPECT_EQ(Host.Frames.size(), 3u);
+    EXPECT_TRUE(Host.Boxes.empty());
 }
 
 } // namespace
