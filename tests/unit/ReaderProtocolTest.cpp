@@ -73,7 +73,9 @@ const TAssemblyCase AssemblyCases[] = {
      {O::Frame},
      CardReply,
      {"07", "F", "0012345678"}},
-    {"LowerCaseBlockCheckFails", {"\n001F123" + std::string("4a") + "\r"}, {O::CheckFailed}, "", {}},
+    // The block check of "\n001F123" is 4D: the same digits in lower case fail.
+    {"UpperCaseBlockCheckPasses", {"\n001F1234D\r"}, {O::Frame}, "\n001F1234D\r", {"01", "F", "123"}},
+    {"LowerCaseBlockCheckFails", {"\n001F1234d\r"}, {O::CheckFailed}, "", {}},
     {"WrongBlockCheckFails", {"\n001F12300\r"}, {O::CheckFailed}, "", {}},
     {"EightCharactersGiveEmptyData", {ReplyOfLength(8)}, {O::Frame}, ReplyOfLength(8), {"01", "F", ""}},
     {"LongestFrameIsAccepted",
