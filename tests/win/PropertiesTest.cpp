@@ -1,0 +1,178 @@
+// The settings dialog's port tools and OK inside this test program, on the main window's reader
+// link, against reader-sim on a COM port of the prefix: the reply time-out shortened while probing
+// and restored after, the clean-up after an error, and OK when the settings file refuses the write.
+// Message boxes go through the application's seam, so every box is counted and none blocks.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/Unit1.h"
+#include "kit/Exceptions.h"
+#include "settings/Unit2.h"
+#include "tests/win/support/ReaderSim.h"
+
+namespace {
+
+const char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char RunValue[] = "Orvela Cardwick";
+
+std::string SettingsPath() {
+    char Path[MAX_PATH];
+    GetWindowsDirectoryA(Path, MAX_PATH);
+    return std::string(Path) + "\\" + SettingsFileName;
+}
+
+void RemoveSettingsFile() {
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, SettingsFileName); // flush the cached copy
+    DeleteFileA(SettingsPath().c_str());
+    RemoveDirectoryA(SettingsPath().c_str());
+}
+
+std::string RunValueData() {
+    char Data[512] = "";
+    DWORD Size = sizeof Data;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue, RRF_RT_REG_SZ, nullptr, Data, &Size) !=
+        ERROR_SUCCESS)
+        return "(none)";
+    return Data;
+}
+
+class PropertiesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RemoveSettingsFile();
+        Application->MessageBoxSeam = [this](const std::string& Text, const std::string&, UINT) {
+            Boxes.push_back(Text);
+            return IDOK;
+        };
+        // The main window as the program makes it, without its creation handler (which would
+        // connect), but with the reply time-out that handler sets.
+        Main = new TfrmCardReader(Application);
+        Main->OnCreate = nullptr;
+        Main->AfterConstruction();
+        Main->tmTimeout->SetInterval(NormalReplyTimeout);
+        Dialog = new TfrmProperties(Application);
+        Dialog->AfterConstruction();
+        WaitingReply = false;
+        ScanMode = false;
+        Detecting = false;
+        FactoryCode.clear();
+        // Each reply the probe brings in, with the time-out in force when it came.
+        Main->Comm->OnReceiveData =
+            TReceiveDataEvent::Function([this](TObject* Sender, void* Data, std::uint32_t Size) {
+                TimeoutsDuringReplies.push_back(Main->tmTimeout->Interval());
+                Main->CommReceiveData(Sender, Data, Size);
+            });
+    }
+    void TearDown() override {
+        delete Dialog;
+        delete Main;
+        Application->MessageBoxSeam = nullptr;
+        RemoveSettingsFile();
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue);
+    }
+
+    void Select(TComboBox* Box, const std::string& Entry) {
+        int Index = Box->Items().IndexOf(Entry);
+        if (Index < 0)
+            Index = Box->Items().Add(Entry);
+        Box->SetItemIndex(Index);
+    }
+    void SelectProbe(const std::string& Port, const std::string& BaudRate) {
+        Select(Dialog->cbPort, Port);
+        Select(Dialog->cbBaudRate, BaudRate);
+        Dialog->cbParity->SetItemIndex(0);
+    }
+
+    // Idle again: link at its normal time-out and not probing, port closed, controls usable.
+    void ExpectIdle() {
+        EXPECT_FALSE(ScanMode);
+        EXPECT_EQ(Main->tmTimeout->Interval(), NormalReplyTimeout);
+        EXPECT_FALSE(Main->Comm->Connected());
+        EXPECT_FALSE(WaitingReply);
+        EXPECT_FALSE(Detecting);
+        for (TControl* Control : std::vector<TControl*>{Dialog->cbPort, Dialog->cbBaudRate, Dialog->cbParity,
+                                                        Dialog->btnTest, Dialog->btnOK, Dialog->btnCancel})
+            EXPECT_TRUE(Control->Enabled()) << Control->Name();
+        EXPECT_EQ(Dialog->btnAutoDetect->Caption(), "&Auto-Detect");
+    }
+
+    TfrmCardReader* Main = nullptr;
+    TfrmProperties* Dialog = nullptr;
+    std::vector<std::string> Boxes;
+    std::vector<std::uint32_t> TimeoutsDuringReplies;
+};
+
+// The probe runs on the short time-out, and the main window gets its own back after a good Test
+// and after a failed one: otherwise the next connection would drop after half a second.
+TEST_F(PropertiesTest, ATestProbesOnTheShortTimeOutAndRestoresTheNormalOne) {
+    TReaderSim Sim("COM9");
+    SelectProbe("COM9", "19200");
+    Dialog->btnTestClick(nullptr);
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(Dialog->Image1->Visible());
+    EXPECT_EQ(FactoryCode, "30571846");
+    ASSERT_FALSE(TimeoutsDuringReplies.empty());
+    EXPECT_EQ(TimeoutsDuringReplies.front(), ProbeReplyTimeout);
+    ExpectIdle();
+
+    SelectProbe("COM9", "4800");
+    Dialog->btnTestClick(nullptr);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0], "Test failed!\nPlease try Auto-Detect.");
+    EXPECT_FALSE(Dialog->Image1->Visible());
+    ExpectIdle();
+}
+
+// An error inside a Test or a scan (here a baud rate entry that is not a number) goes on to the
+// standard error display, and the dialog is idle again first.
+TEST_F(PropertiesTest, AnErrorInsideATestOrAScanStillCleansUp) {
+    TReaderSim Sim("COM9");
+    SelectProbe("COM9", "fast");
+    EXPECT_THROW(Dialog->btnTestClick(nullptr), EConvertError);
+    ExpectIdle();
+
+    Dialog->cbBaudRate->Items().Clear();
+    Dialog->cbBaudRate->Items().Add("fast");
+    EXPECT_THROW(Dialog->btnAutoDetectClick(nullptr), EConvertError);
+    ExpectIdle();
+    // The next click starts a scan, not the cancel of a dead one.
+    Dialog->cbBaudRate->Items().Clear();
+    Dialog->cbBaudRate->Items().Add("19200");
+    Dialog->btnAutoDetectClick(nullptr);
+    EXPECT_TRUE(Dialog->Image1->Visible());
+    EXPECT_TRUE(Boxes.empty());
+    ExpectIdle();
+}
+
+// OK when the settings file cannot be written: the error is shown, the start-up registration is
+// not touched, and the dialog closes all the same.
+TEST_F(PropertiesTest, OkAfterARefusedWriteShowsTheErrorAndLeavesTheRegistry) {
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue, REG_SZ, "before", 7), ERROR_SUCCESS);
+    // A directory where the file should be: the platform refuses every write.
+    ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
+    Dialog->cxLoadOnStartup->SetChecked(false);
+    auto* Clicker = new TTimer(Dialog);
+    Clicker->SetInterval(100);
+    Clicker->OnTimer = TNotifyEvent::Function([&](TObject*) {
+        Clicker->SetEnabled(false);
+        // The box is unchecked after the showing loaded the defaults: a completed OK would remove
+        // the start-up value.
+        Dialog->cxLoadOnStartup->SetChecked(false);
+        SendMessageA(Dialog->btnOK->Handle(), BM_CLICK, 0, 0);
+    });
+    Clicker->SetEnabled(true);
+
+    EXPECT_EQ(Dialog->ShowModal(), mrOk);
+
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0], "Unable to write to cardwick.ini");
+    EXPECT_EQ(RunValueData(), "before");
+    EXPECT_FALSE(Dialog->Visible());
+}
+
+} // namespace
