@@ -176,9 +176,10 @@ TEST_F(ReaderLinkTest, ATimedOutWaitDisconnectsWithOneBoxAndSendsNothing) {
 }
 
 // The first byte of any reply answers the command; the reply is handled by the receive events
-// that follow, and a card reply carries the module ID and the card ID into the fields.
-TEST_F(ReaderLinkTest, ARepliedCommandFillsTheFieldsAtTheNextReceiveTicks) {
-    TReaderSim Sim("COM9", {"--module-id", "07", "--cards", ""});
+// that follow, and a card reply carries the module ID and the card ID into the fields. The card
+// ID is digits only: it is typed into whatever has the focus.
+TEST_F(ReaderLinkTest, RepliedCommandsFillTheFieldsAtTheNextReceiveTicks) {
+    TReaderSim Sim("COM9", {"--module-id", "07", "--cards", "0004211311"});
     Form->Comm->SetPortName(Sim.DevicePath());
     ASSERT_TRUE(Form->Comm->Connect());
 
@@ -187,20 +188,57 @@ TEST_F(ReaderLinkTest, ARepliedCommandFillsTheFieldsAtTheNextReceiveTicks) {
     EXPECT_TRUE(WaitingReply);
     EXPECT_EQ(FactoryCode, "");
     ASSERT_TRUE(Form->SendString('V', ""));
+    ASSERT_TRUE(Form->SendString('F', ""));
     PumpFor(600);
 
     EXPECT_FALSE(WaitingReply);
     EXPECT_EQ(FactoryCode, "30571846");
     EXPECT_EQ(ModuleVersion, "2.31");
     EXPECT_EQ(ModuleID, "07");
+    EXPECT_EQ(CardID, "0004211311");
     EXPECT_EQ(Form->edtModuleID->Text(), "07");
     EXPECT_EQ(Form->edtVersion->Text(), "2.31");
+    EXPECT_EQ(Form->edtCardID->Text(), "0004211311");
+    const std::string Status = Form->sbStatus->Panel(1).Text;
+    EXPECT_EQ(Status.substr(Status.find(": ")), ": Read Card ID OK");
     EXPECT_TRUE(Boxes.empty());
 
     Form->btnDisconnectClick(nullptr);
     EXPECT_EQ(FactoryCode + ModuleVersion + ModuleID + CardID, "");
-    EXPECT_EQ(Form->edtFactoryCode->Text() + Form->edtVersion->Text() + Form->edtModuleID->Text(), "");
+    EXPECT_EQ(Form->edtFactoryCode->Text() + Form->edtVersion->Text() + Form->edtModuleID->Text() +
+                  Form->edtCardID->Text(),
+              "");
     EXPECT_EQ(Form->sbStatus->Panel(0).Text, "Disconnected");
+}
+
+// The line goes while a reply is outstanding: the wait names it within a receive tick or two,
+// not by a time-out two seconds later.
+TEST_F(ReaderLinkTest, ALinePulledDuringAWaitIsNamedAtOnce) {
+    TReaderSim Sim("COM9", {"--silent"});
+    Form->Comm->SetPortName(Sim.DevicePath());
+    ASSERT_TRUE(Form->Comm->Connect());
+    Form->tmTimeout->SetInterval(2000);
+    WaitingReply = true;
+    auto* Puller = new TTimer(Form);
+    Puller->SetInterval(300);
+    Puller->OnTimer = TNotifyEvent::Function([&](TObject*) {
+        Puller->SetEnabled(false);
+        Sim.Stop();
+    });
+    Puller->SetEnabled(true);
+
+    const DWORD Start = GetTickCount();
+    EXPECT_FALSE(Form->SendString('F', ""));
+    const DWORD Waited = GetTickCount() - Start;
+
+    EXPECT_LT(Waited, 1200u);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "Device unplugged!");
+    EXPECT_EQ(Boxes[0].Caption, "Error");
+    const std::string Status = Form->sbStatus->Panel(1).Text;
+    EXPECT_EQ(Status.substr(Status.find(": ")), ": Data sending timeout!");
+    EXPECT_FALSE(Form->Comm->Connected());
+    EXPECT_FALSE(Form->tmTimeout->Enabled());
 }
 
 // A frame the driver cannot write still counts as sent: the next command's wait shows it.
