@@ -1,7 +1,8 @@
 #pragma once
 // TfrmCardReader, the main window: one class over three files. Unit1.cpp holds the layout and the
-// show, hide and exit handling; ReaderLink.cpp the conversation with the reader module;
-// Keystrokes.cpp the typing of card IDs into the focused window.
+// show, hide and exit handling; ReaderLink.cpp the conversation with the reader module, whose
+// decisions live in reader/ReaderLink; Keystrokes.cpp the typing of card IDs into the focused
+// window.
 
 #include "comm/CPDrv.h"
 #include "kit/Controls.h"

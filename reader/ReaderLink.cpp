@@ -28,7 +28,7 @@ const char DeviceUnpluggedText[] = "Device unplugged!";
 // deadline, and the innermost one watches the earliest, so no wait outlives its time-out
 // however the calls nest. The reply timer runs from the start of the outermost wait to its end.
 struct TReaderLink::TWait {
-    TWait(TReaderLink& Link) : Link(Link), Outer(Link.FInnermostWait) {
+    explicit TWait(TReaderLink& Link) : Link(Link), Outer(Link.FInnermostWait) {
         Start = Link.FHost.Now();
         Timeout = Link.FHost.ReplyTimeout();
         Link.FInnermostWait = this;

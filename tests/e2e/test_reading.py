@@ -57,8 +57,8 @@ with Run("reading from the notification area") as run:
 
     def same_card_twice_with_enter():
         wait_until(lambda: sink.text() == (FIRST + "\r") * 2, 10, "the first card twice, each with Enter")
-        # Read afresh for every card: from the next card on, no Enter.
-        general["Suffix Carriage Return"] = "0"
+        # Read afresh for every card: from the next card on, no Enter, the key being gone altogether.
+        del general["Suffix Carriage Return"]
         env.write_settings(general, ports)
         state["suffix_off"] = time.monotonic_ns() / 1e6
 
@@ -102,9 +102,11 @@ with Run("reading from the notification area") as run:
 
     def split_reply_handled_once():
         main = state["main"]
-        # A new reader on the same port: its first card reply comes in three pieces a quarter of a
-        # second apart, longer than the receive tick, and the reply after it keeps the same distance.
-        split = ReaderSim(env, "--cards", SPLIT + "," + SPLIT, "--split", "3", "--split-gap", "250",
+        # A new reader on the same port: its first card reply comes in three pieces 0.4 s apart,
+        # longer than the receive tick, and the reply after it keeps the same distance. From the
+        # tick that hands over the first piece to the last piece lie more than 0.5 s, so a poll
+        # tick falls in between.
+        split = ReaderSim(env, "--cards", SPLIT + "," + SPLIT, "--split", "3", "--split-gap", "400",
                           "--fault-at", "3")
         run.on_exit(split.stop)
         ui.call("traydblclick 0")
@@ -123,8 +125,13 @@ with Run("reading from the notification area") as run:
         bad = [line for _, line in state["watcher"].lines() if "BCC" in line]
         check(len(bad) == 1, "BCC failures besides the bad reply: %r" % bad)
         # The pieces after the first, each written on its own.
-        pieces = [data for _, kind, data in split.entries() if kind == "TX" and data[:1] != b"\n"]
-        check(len(pieces) == 2, "the reply did not go out in three pieces: %r" % pieces)
+        sent = [(t, data) for t, kind, data in split.entries() if kind == "TX"]
+        rest = [i for i, (_, data) in enumerate(sent) if data[:1] != b"\n"]
+        check(len(rest) == 2, "the reply did not go out in three pieces: %r" % sent)
+        # The first piece answers the poll: the next one goes out before the reply is complete.
+        first, last = sent[rest[0] - 1][0], sent[rest[-1]][0]
+        between = [c for t, c in split.commands() if first < t < last]
+        check(between and set(between) == {"F"}, "polls between the first and the last piece: %r" % between)
         state["split"] = split
 
     def exit_from_tray_while_hidden():
@@ -146,7 +153,7 @@ with Run("reading from the notification area") as run:
     run.step("the same card twice, each typed with Enter into the focused window", same_card_twice_with_enter)
     run.step("tray double click: caption, identity, last card kept over empty polls, status line",
              shown_by_double_click)
-    run.step("close box hides; the next card typed without Enter once the setting is off",
+    run.step("close box hides; the next card typed without Enter once the setting is gone",
              close_box_hides_and_reading_goes_on)
     run.step("a wrong BCC: status line, card dropped, still reading, next card typed",
              wrong_bcc_dropped_and_reading_goes_on)

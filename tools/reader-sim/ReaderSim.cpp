@@ -242,7 +242,9 @@ void TSimulator::OnCommand(const TCommandEvent& Command) {
     ++Answered;
 
     const int Pieces = Faulty ? O.SplitPieces : 1;
-    std::int64_t At = std::max(NowNs() + O.DelayMs * NsPerMs, LastScheduled);
+    const std::int64_t Ready = NowNs() + O.DelayMs * NsPerMs;
+    std::int64_t At = std::max(Ready, LastScheduled);
+    const bool HeldBack = Ready < LastScheduled;
     const std::size_t Size = Reply.size() / static_cast<std::size_t>(Pieces);
     std::size_t Start = 0;
     for (int I = 0; I < Pieces && Start < Reply.size(); ++I) {
@@ -253,8 +255,9 @@ void TSimulator::OnCommand(const TCommandEvent& Command) {
     }
     // The next reply keeps one more gap after the last piece, so that a client reading at
     // intervals shorter than the gap never finds the end of a split reply and the next reply
-    // together.
-    if (Pieces > 1)
+    // together; a reply held back behind a split one keeps the gap too, so that two commands
+    // that came during a split reply are not answered in one burst.
+    if (Pieces > 1 || HeldBack)
         LastScheduled = std::max(LastScheduled, At);
 }
 
