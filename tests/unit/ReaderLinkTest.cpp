@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -243,6 +244,10 @@ struct TNestingCase {
     // Scheduled from inside the wait, so that it follows the time-out tick due at the same time.
     std::vector<std::uint32_t> LatePolls;
 };
+
+void PrintTo(const TNestingCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
 
 class ReaderLinkNestingTest : public ReaderLinkTest, public ::testing::WithParamInterface<TNestingCase> {};
 
