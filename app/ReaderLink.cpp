@@ -91,6 +91,9 @@ public:
     bool SuffixCarriageReturn() override { return ReadSettingBool("General", "Suffix Carriage Return"); }
     void TypeText(const std::string& Text) override { SendToActiveWindow(Text); }
 
+    bool ReconnectAutomatically() override { return ReadSettingBool("General", "Reconnect automatically"); }
+    void SetReconnectTimer(bool Enabled) override { Form.tmReconnect->SetEnabled(Enabled); }
+
 private:
     TfrmCardReader& Form;
 };
@@ -123,6 +126,10 @@ bool TfrmCardReader::SendString(char Command, const std::string& Data) {
 
 void TfrmCardReader::tmTimeoutTimer(TObject*) {
     Link().ReplyTimerFired();
+}
+
+void TfrmCardReader::tmReconnectTimer(TObject*) {
+    Link().ReconnectTimerFired();
 }
 
 void TfrmCardReader::tmPollTimer(TObject*) {

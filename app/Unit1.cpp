@@ -141,6 +141,13 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     // The link exists with the window: the settings dialog may probe on it before any connect.
     Link();
 
+    // Not part of the design: it ticks only while a dropped link tries to come back by itself.
+    tmReconnect = new TTimer(this);
+    tmReconnect->SetName("tmReconnect");
+    tmReconnect->SetEnabled(false);
+    tmReconnect->SetInterval(ReconnectInterval);
+    tmReconnect->OnTimer = TNotifyEvent(this, &TfrmCardReader::tmReconnectTimer);
+
     OnCreate = TNotifyEvent(this, &TfrmCardReader::FormCreate);
     OnShow = TNotifyEvent(this, &TfrmCardReader::FormShow);
     OnClose = TCloseEvent(this, &TfrmCardReader::FormClose);
@@ -196,6 +203,8 @@ void TfrmCardReader::btnAboutClick(TObject*) {
 void TfrmCardReader::btnPropertiesClick(TObject*) {
     if (!frmProperties)
         return;
+    // The dialog takes the port: a link trying to come back by itself gives up first.
+    Link().StopReconnecting();
     frmProperties->ShowModal();
     btnDisconnectClick(this);
 }

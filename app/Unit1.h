@@ -84,6 +84,9 @@ public:
     TReaderLink& Link();
 
 private:
+    TTimer* tmReconnect;
+    void tmReconnectTimer(TObject* Sender);
+
     // Lends the link this window's driver, timers, status bar, fields and message boxes.
     class TLinkHost;
     struct TLinkHostDeleter {

@@ -173,9 +173,17 @@ void TReaderLink::HandleReplyFrame(const std::string& ModuleIDText, const std::s
     }
     ReplyBuffer.clear();
     FHost.ShowCommandPicture(false);
+    if (FReconnect == TReconnect::Trying) {
+        // The reply to "B" has just ended the only wait "V" could have had: it goes at once.
+        if (ReplyCode == "B")
+            SendString('V', std::string());
+        else if (ReplyCode == "V")
+            CompleteReconnect();
+    }
 }
 
 void TReaderLink::Connect() {
+    StopReconnecting();
     if (!FHost.LoadSettings())
         return;
     FHost.EnableControls(true);
@@ -194,6 +202,11 @@ void TReaderLink::Connect() {
 }
 
 void TReaderLink::Disconnect() {
+    StopReconnecting();
+    DisconnectSteps();
+}
+
+void TReaderLink::DisconnectSteps() {
     ++FConnection;
     WaitingReply = false;
     if (FHost.Reading())
@@ -208,11 +221,75 @@ void TReaderLink::Disconnect() {
 }
 
 void TReaderLink::DropLink(LinkDrop Reason) {
+    if (FReconnect == TReconnect::Trying) {
+        AbandonTry();
+        return;
+    }
+    const bool WasReading = FHost.Reading();
     FLastDrop = Reason;
-    Disconnect();
+    DisconnectSteps();
     FHost.WriteStatus(Reason == LinkDrop::ReceiveError ? ": Data receiving timeout!"
                                                        : ": Data sending timeout!");
+    // Before the box, which waits for somebody to dismiss it: an unattended desk gets its reader
+    // back all the same.
+    if (!FHost.Terminated() && FHost.ReconnectAutomatically())
+        StartReconnecting(WasReading);
     FHost.ShowError(Reason == LinkDrop::TimedOut ? SendingTimeoutText : DeviceUnpluggedText);
+}
+
+void TReaderLink::StartReconnecting(bool WasReading) {
+    FReconnect = TReconnect::Waiting;
+    FResumeReading = WasReading;
+    FReconnectAnnounced = false;
+    FHost.SetReconnectTimer(true);
+}
+
+void TReaderLink::ReconnectTimerFired() {
+    if (FReconnect == TReconnect::Off) {
+        FHost.SetReconnectTimer(false);
+        return;
+    }
+    // A try never runs inside a wait or a probe of the settings dialog, whose port it would take.
+    if (FInnermostWait || ScanMode || FHost.Terminated())
+        return;
+    if (FReconnect == TReconnect::Trying)
+        AbandonTry();
+    if (!FReconnectAnnounced) {
+        FReconnectAnnounced = true;
+        FHost.WriteStatus(": Reconnecting...");
+    }
+    // The port settings the link last connected with are still the driver's.
+    if (!FHost.OpenPort())
+        return;
+    FReconnect = TReconnect::Trying;
+    FHost.Pause(PortSettlePause);
+    // No reply is outstanding on a port just opened: this does not wait.
+    SendString('B', std::string());
+}
+
+void TReaderLink::AbandonTry() {
+    FReconnect = TReconnect::Waiting;
+    DisconnectSteps();
+}
+
+void TReaderLink::CompleteReconnect() {
+    FReconnect = TReconnect::Off;
+    FHost.SetReconnectTimer(false);
+    FLastDrop = LinkDrop::None;
+    FHost.EnableControls(true);
+    FHost.ShowConnected(true);
+    if (FResumeReading && !FHost.Reading())
+        FHost.ToggleReading();
+}
+
+void TReaderLink::StopReconnecting() {
+    if (FReconnect == TReconnect::Off)
+        return;
+    const bool WasTrying = FReconnect == TReconnect::Trying;
+    FReconnect = TReconnect::Off;
+    FHost.SetReconnectTimer(false);
+    if (WasTrying)
+        DisconnectSteps();
 }
 
 bool TReaderLink::Probe(const std::string& Port, std::uint32_t BaudRate, bool EvenParity,

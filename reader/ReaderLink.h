@@ -30,6 +30,8 @@ inline constexpr std::uint32_t NormalReplyTimeout = 2000;
 inline constexpr std::uint32_t ProbeReplyTimeout = 500;
 // The module needs a moment after its line comes up; nothing is dispatched meanwhile.
 inline constexpr std::uint32_t PortSettlePause = 100;
+// How often a dropped link tries to come back by itself, when the settings ask for that.
+inline constexpr std::uint32_t ReconnectInterval = 5000;
 
 // Why the link last went down without being asked to.
 enum class LinkDrop {
@@ -87,6 +89,11 @@ public:
     // Card IDs: whether to append a carriage return (read afresh for every card), and typing.
     virtual bool SuffixCarriageReturn() = 0;
     virtual void TypeText(const std::string& Text) = 0;
+
+    // Reconnecting by itself: whether the settings ask for it (read afresh at every drop), and the
+    // timer, every ReconnectInterval, whose tick calls TReaderLink::ReconnectTimerFired.
+    virtual bool ReconnectAutomatically() = 0;
+    virtual void SetReconnectTimer(bool Enabled) = 0;
 };
 
 class TReaderLink {
@@ -96,8 +103,10 @@ public:
     TReaderLink& operator=(const TReaderLink&) = delete;
 
     // Settings, port, identification: "B", then "V", whose wait is the wait for the reply to "B".
+    // The user's Connect: tries to reconnect by themselves end here.
     void Connect();
-    // The disconnect steps, also run on every error. The status line and ReplyBuffer stay.
+    // The disconnect steps, also run on every error. The status line and ReplyBuffer stay. The
+    // user's Disconnect (and the settings dialog's) also ends the tries to reconnect.
     void Disconnect();
 
     // Sends one command once no reply to an earlier one is outstanding. Waits (dispatching) while
@@ -125,6 +134,15 @@ public:
 
     LinkDrop LastDrop() const { return FLastDrop; }
 
+    // After a drop by an error or a time-out, when the settings ask for it: one quiet try a tick
+    // (open the port, "B", then "V"; no box and no status line when it fails), never inside a wait
+    // or a probe of the settings dialog. Once both replies are in, the link is connected again and
+    // reading resumes if it was on when the link dropped.
+    void ReconnectTimerFired();
+    // The settings dialog, the user's Connect or Disconnect, and Exit end the tries.
+    void StopReconnecting();
+    bool Reconnecting() const { return FReconnect != TReconnect::Off; }
+
 private:
     struct TWait;
 
@@ -134,12 +152,26 @@ private:
     void DropLink(LinkDrop Reason);
     // Milliseconds left before the earliest deadline of the waits in progress.
     std::uint32_t WaitRemaining();
+    void DisconnectSteps();
+    void StartReconnecting(bool WasReading);
+    // A try that got no answer, or failed: the port is closed again without a word.
+    void AbandonTry();
+    void CompleteReconnect();
+
+    enum class TReconnect {
+        Off,     // the link is up, or nobody asked it to come back by itself
+        Waiting, // for the next tick
+        Trying,  // the port is open and the module has been asked who it is
+    };
 
     TReaderLinkHost& FHost;
     // Counts the disconnect steps: a wait that finds it changed belongs to a link that is gone.
     unsigned FConnection = 0;
     TWait* FInnermostWait = nullptr;
     LinkDrop FLastDrop = LinkDrop::None;
+    TReconnect FReconnect = TReconnect::Off;
+    bool FResumeReading = false;
+    bool FReconnectAnnounced = false;
 };
 
 // The main window's link, for the settings dialog, which probes ports on it.

@@ -67,9 +67,16 @@ public:
         if (SendRaises)
             throw std::runtime_error("the port no longer answers");
         // A closed port writes nothing, as the driver's does.
-        if (Open)
-            Frames.push_back({Clock, Frame});
+        if (!Open)
+            return;
+        Frames.push_back({Clock, Frame});
+        if (ModuleAnswers) {
+            const char Letter = Frame.at(4);
+            Receive(Clock + 20, Letter == 'B' ? FactoryReply : Letter == 'V' ? VersionReply : CardReply);
+        }
     }
+    // A module on the line that answers every command 20 ms after it went out.
+    bool ModuleAnswers = false;
     bool PortAnswers() override { return Answers; }
 
     // Time.
@@ -144,6 +151,27 @@ public:
         Typed += Text;
     }
 
+    // Reconnecting by itself: the setting, and a timer that ticks every ReconnectInterval.
+    bool ReconnectSetting = false;
+    bool ReconnectTimerOn = false;
+    bool ReconnectAutomatically() override { return ReconnectSetting; }
+    void SetReconnectTimer(bool Enabled) override {
+        if (Enabled == ReconnectTimerOn)
+            return;
+        ReconnectTimerOn = Enabled;
+        if (Enabled)
+            ScheduleReconnectTick(++FReconnectArming);
+    }
+
+    // Dispatches and sleeps as the message loop would, until the clock reaches Time.
+    void RunUntil(std::uint32_t Time) {
+        while (Clock < Time) {
+            ProcessMessages();
+            WaitForMessage(Time - Clock);
+        }
+        ProcessMessages();
+    }
+
     std::vector<std::string> Commands() const {
         std::vector<std::string> Letters;
         for (const TTimed& Frame : Frames)
@@ -152,8 +180,18 @@ public:
     }
 
 private:
+    void ScheduleReconnectTick(unsigned Arming) {
+        At(Clock + ReconnectInterval, [this, Arming] {
+            if (!ReconnectTimerOn || Arming != FReconnectArming)
+                return;
+            ScheduleReconnectTick(Arming);
+            Link->ReconnectTimerFired();
+        });
+    }
+
     std::multimap<std::uint32_t, std::function<void()>> FEvents;
     unsigned FTimerArming = 0;
+    unsigned FReconnectArming = 0;
 };
 
 class ReaderLinkTest : public ::testing::Test {
@@ -473,6 +511,126 @@ TEST_F(ReaderLinkTest, AProbeSendsTheFactoryCodeCommandAndClosesThePortAfter) {
     EXPECT_FALSE(Link.Probe("COM8", 9600, true, Listen));
     EXPECT_EQ(Host.Frames.size(), 3u);
     EXPECT_TRUE(Host.Boxes.empty());
+}
+
+// Reconnecting by itself, when the settings ask for it: the state after the adapter was pulled
+// while reading (one "Device unplugged!" box, as ever).
+class ReaderLinkReconnectTest : public ReaderLinkTest {
+protected:
+    void PulledWhileReading(bool Setting) {
+        Host.ReconnectSetting = Setting;
+        Host.GiveUpAt = 200000;
+        ReadingWithAPollOutstanding();
+        Host.Answers = false;
+        EXPECT_FALSE(Link.SendString('F', ""));
+        Dropped = Host.Clock;
+        ASSERT_EQ(Host.Boxes.size(), 1u);
+        Host.Answers = true;
+    }
+
+    std::vector<std::string> StatusSinceTheDrop() const {
+        std::vector<std::string> Lines;
+        for (const TTimed& Line : Host.StatusLines)
+            if (Line.At >= Dropped)
+                Lines.push_back(Line.Text);
+        return Lines;
+    }
+
+    std::uint32_t Dropped = 0;
+};
+
+TEST_F(ReaderLinkReconnectTest, TriesQuietlyEveryIntervalAndResumesReadingOnceBAndVAreAnswered) {
+    PulledWhileReading(true);
+    EXPECT_TRUE(Host.ReconnectTimerOn);
+    // Unplugged for two ticks: nothing opens, nothing is said beyond one line when trying starts.
+    Host.PortOpens = false;
+    Host.RunUntil(Dropped + 2 * ReconnectInterval + 100);
+    EXPECT_TRUE(Host.Frames.empty());
+    EXPECT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_EQ(StatusSinceTheDrop(),
+              (std::vector<std::string>{": Data sending timeout!", ": Reconnecting..."}));
+    EXPECT_EQ(Host.Panel, "Disconnected");
+
+    // Plugged back in: the third tick opens the port, asks "B" then "V", and reading goes on.
+    Host.PortOpens = true;
+    Host.ModuleAnswers = true;
+    Host.RunUntil(Dropped + 3 * ReconnectInterval + 500);
+    EXPECT_EQ(Host.Commands(), (std::vector<std::string>{"B", "V"}));
+    EXPECT_EQ(Host.Frames.at(0).At, Dropped + 3 * ReconnectInterval + PortSettlePause);
+    EXPECT_EQ(Host.Panel, "Connected");
+    EXPECT_TRUE(Host.ControlsConnected);
+    EXPECT_TRUE(Host.IsReading);
+    EXPECT_FALSE(Host.ReconnectTimerOn);
+    EXPECT_FALSE(Link.Reconnecting());
+    EXPECT_EQ(Link.LastDrop(), LinkDrop::None);
+    EXPECT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_EQ(ModuleVersion, "2.31");
+}
+
+TEST_F(ReaderLinkReconnectTest, WithoutTheSettingNothingTriesAgain) {
+    PulledWhileReading(false);
+    EXPECT_FALSE(Host.ReconnectTimerOn);
+    Host.ModuleAnswers = true;
+    Host.EmptyTick(Dropped + 4 * ReconnectInterval);
+    Host.RunUntil(Dropped + 4 * ReconnectInterval);
+    EXPECT_FALSE(Host.Open);
+    EXPECT_TRUE(Host.Frames.empty());
+    EXPECT_EQ(StatusSinceTheDrop(), std::vector<std::string>{": Data sending timeout!"});
+}
+
+// A module that does not answer, a send that raises, a tick that comes during a probe: each try
+// fails without a box or a status line, the port is closed again, and the next tick tries anew.
+TEST_F(ReaderLinkReconnectTest, FailedTriesCloseThePortQuietlyAndNeverOverlapAProbe) {
+    PulledWhileReading(true);
+    // First tick: the port opens, "B" goes out, nobody answers; the second tick abandons that try.
+    Host.RunUntil(Dropped + ReconnectInterval + 200);
+    EXPECT_EQ(Host.Commands(), std::vector<std::string>{"B"});
+    EXPECT_TRUE(Host.Open);
+    EXPECT_EQ(Host.Panel, "Disconnected");
+    EXPECT_FALSE(Host.ControlsConnected);
+    // Second tick: the port is gone for writing.
+    Host.SendRaises = true;
+    Host.RunUntil(Dropped + 2 * ReconnectInterval + 200);
+    EXPECT_FALSE(Host.Open);
+    EXPECT_FALSE(WaitingReply);
+    // Third tick inside a probe of the settings dialog: nothing happens.
+    Host.SendRaises = false;
+    ScanMode = true;
+    Host.RunUntil(Dropped + 3 * ReconnectInterval + 200);
+    EXPECT_EQ(Host.Commands(), std::vector<std::string>{"B"});
+    EXPECT_FALSE(Host.Open);
+    ScanMode = false;
+    EXPECT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_EQ(StatusSinceTheDrop(),
+              (std::vector<std::string>{": Data sending timeout!", ": Reconnecting..."}));
+    EXPECT_TRUE(Link.Reconnecting());
+}
+
+// The user's Disconnect, the settings dialog (which stops the tries before it opens) and the user's
+// own Connect end the tries, a try in progress included.
+TEST_F(ReaderLinkReconnectTest, DisconnectConnectAndTheDialogEndTheTries) {
+    for (const char* Ender : {"Disconnect", "StopReconnecting", "Connect"}) {
+        SCOPED_TRACE(Ender);
+        Host.Frames.clear();
+        Host.Boxes.clear();
+        Host.ModuleAnswers = false;
+        PulledWhileReading(true);
+        Host.RunUntil(Dropped + ReconnectInterval + 200);
+        ASSERT_TRUE(Host.Open) << "a try is in progress";
+        const std::string Which = Ender;
+        if (Which == "Disconnect")
+            Link.Disconnect();
+        else if (Which == "StopReconnecting")
+            Link.StopReconnecting();
+        else
+            Host.SettingsPresent = false, Link.Connect(), Host.SettingsPresent = true;
+        EXPECT_FALSE(Host.Open);
+        EXPECT_FALSE(Host.ReconnectTimerOn);
+        EXPECT_FALSE(Link.Reconnecting());
+        const std::size_t Sent = Host.Frames.size();
+        Host.RunUntil(Host.Clock + 3 * ReconnectInterval);
+        EXPECT_EQ(Host.Frames.size(), Sent);
+    }
 }
 
 } // namespace
