@@ -28,7 +28,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from cardwick_bench import SinkLog, card_groups, wineserver_pid  # noqa: E402
+from cardwick_bench import SinkLog, wineserver_pid  # noqa: E402
 from cardwick_e2e import Cardwick, Environment, KeySink, ReaderSim, UiDriver, standard_settings  # noqa: E402
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
@@ -69,6 +69,40 @@ def linux_stats(pid, server):
     return {"linux_rss_bytes": status_bytes(pid, "VmRSS"), "linux_anon_bytes": status_bytes(pid, "RssAnon"),
             "linux_fds": len(os.listdir("/proc/%d/fd" % pid)),
             "wineserver_rss_bytes": status_bytes(server, "VmRSS") if server else -1}
+
+
+def typed_cards(lines):
+    """The card IDs the sink's keyboard hook saw, each ended by its Enter. Split on the Enter rather
+    than on pauses: on a loaded machine the log's lines arrive in bursts."""
+    cards, current = [], ""
+    for _, line in lines:
+        parts = line.split()
+        if len(parts) != 4 or parts[0] != "HOOK" or parts[3] != "DOWN":
+            continue
+        key = int(parts[1], 16)
+        if key == 0x0D:
+            cards.append(current)
+            current = ""
+        elif key != 0x14:  # Caps Lock frames every character
+            current += chr(key)
+    return cards
+
+
+def cardwick_linux_pid():
+    """The Linux process that runs Cardwick.exe in this run's prefix (Wine re-executes its loader,
+    so it need not be the process we started)."""
+    prefix = b"WINEPREFIX=" + os.environ["WINEPREFIX"].encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                argv = f.read().split(b"\0")
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                environ = f.read().split(b"\0")
+        except OSError:
+            continue
+        if prefix in environ and any(arg.lower().endswith(b"cardwick.exe") for arg in argv):
+            return int(pid)
+    return None
 
 
 def card_replies(sim):
@@ -120,6 +154,8 @@ def main():
     parser.add_argument("--minutes", type=float, default=60)
     parser.add_argument("--interval-s", type=float, default=60)
     parser.add_argument("--warmup-min", type=float, default=5)
+    parser.add_argument("--no-cards", action="store_true",
+                        help="the reader answers every poll without a card: what a poll costs, apart from a card")
     args = parser.parse_args()
     env = Environment(["--cardwick", args.cardwick, "--uidriver", args.uidriver, "--sink", args.sink,
                        "--sim", args.sim])
@@ -132,7 +168,8 @@ def main():
         sink_log = SinkLog(os.path.join(env.work, "keys.fifo"))
         # Two polls a second, a new card for each, with room to spare.
         cards = int(duration_s * 2.2) + 200
-        sim = ReaderSim(env, "--generate", str(cards), "--max-seconds", str(int(duration_s + 900)))
+        script = ["--cards", ","] if args.no_cards else ["--generate", str(cards)]
+        sim = ReaderSim(env, *script, "--cycle", "--max-seconds", str(int(duration_s + 900)))
         cleanups.append(sim.stop)
         ui = UiDriver(env)
         cleanups.append(ui.close)
@@ -143,8 +180,10 @@ def main():
         cleanups.append(cardwick.kill)
         sim.wait_for_commands(4, 30)
         server = wineserver_pid()
+        linux_pid = cardwick_linux_pid() or cardwick.process.pid
         start = time.monotonic()
-        print("soak: %.0f minutes, a sample every %.0f s" % (args.minutes, args.interval_s), flush=True)
+        print("soak: %.0f minutes, a sample every %.0f s; Cardwick is Linux process %d" % (
+            args.minutes, args.interval_s, linux_pid), flush=True)
         print("%7s %12s %8s %5s %5s %8s %8s %12s %5s" % ("t (s)", "private", "handles", "gdi", "user", "windows",
                                                           "threads", "linux anon", "cards"), flush=True)
         while True:
@@ -153,9 +192,9 @@ def main():
                 raise RuntimeError("Cardwick ended by itself after %.0f s" % elapsed)
             sample = {"t": elapsed}
             sample.update(windows_stats(args.procstats))
-            sample.update(linux_stats(cardwick.process.pid, server))
+            sample.update(linux_stats(linux_pid, server))
             sample["cards_presented"] = len(card_replies(sim))
-            sample["cards_typed"] = len(card_groups(list(sink_log.lines)))
+            sample["cards_typed"] = len(typed_cards(list(sink_log.lines)))
             samples.append(sample)
             print("%7.0f %12d %8d %5d %5d %8d %8d %12d %5d/%d" % (
                 elapsed, sample["private_bytes"], sample["handles"], sample["gdi_objects"], sample["user_objects"],
@@ -171,7 +210,7 @@ def main():
         replies = card_replies(sim)
         presented = [card for _, card in replies]
         # The menu's accelerator key reaches the sink's hook too: count only what came before it.
-        typed = [chars.rstrip("\r") for _, chars in card_groups([(t, l) for t, l in sink_log.lines if t < exit_ms])]
+        typed = typed_cards([(t, l) for t, l in sink_log.lines if t < exit_ms])
         settled = [card for t, card in replies if t < exit_ms - 1500]
     finally:
         for cleanup in reversed(cleanups):
