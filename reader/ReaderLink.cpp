@@ -28,7 +28,7 @@ const char DeviceUnpluggedText[] = "Device unplugged!";
 // deadline, and the innermost one watches the earliest, so no wait outlives its time-out
 // however the calls nest. The reply timer runs from the start of the outermost wait to its end.
 struct TReaderLink::TWait {
-    explicit TWait(TReaderLink& Link) : Link(Link), Outer(Link.FInnermostWait) {
+    explicit TWait(TReaderLink& Link) : Link(Link), Outer(Link.FInnermostWait), Connection(Link.FConnection) {
         Start = Link.FHost.Now();
         Timeout = Link.FHost.ReplyTimeout();
         Link.FInnermostWait = this;
@@ -47,6 +47,8 @@ struct TReaderLink::TWait {
 
     TReaderLink& Link;
     TWait* Outer;
+    // The link the wait belongs to; once it has gone down, the wait only unwinds.
+    unsigned Connection;
     std::uint32_t Start = 0;
     std::uint32_t Timeout = 0;
 };
@@ -249,8 +251,10 @@ void TReaderLink::ReconnectTimerFired() {
         FHost.SetReconnectTimer(false);
         return;
     }
-    // A try never runs inside a wait or a probe of the settings dialog, whose port it would take.
-    if (FInnermostWait || ScanMode || FHost.Terminated())
+    // A try never runs inside a wait of a live link or a probe of the settings dialog, whose port it
+    // would take. The wait whose time-out dropped the link is still on the stack under its box, but
+    // it belongs to a link that is gone and will only unwind.
+    if (LiveWait() || ScanMode || FHost.Terminated())
         return;
     if (FReconnect == TReconnect::Trying)
         AbandonTry();
@@ -265,6 +269,13 @@ void TReaderLink::ReconnectTimerFired() {
     FHost.Pause(PortSettlePause);
     // No reply is outstanding on a port just opened: this does not wait.
     SendString('B', std::string());
+}
+
+bool TReaderLink::LiveWait() const {
+    for (const TWait* Wait = FInnermostWait; Wait; Wait = Wait->Outer)
+        if (Wait->Connection == FConnection)
+            return true;
+    return false;
 }
 
 void TReaderLink::AbandonTry() {

@@ -153,6 +153,7 @@ private:
     // Milliseconds left before the earliest deadline of the waits in progress.
     std::uint32_t WaitRemaining();
     void DisconnectSteps();
+    bool LiveWait() const;
     void StartReconnecting(bool WasReading);
     // A try that got no answer, or failed: the port is closed again without a word.
     void AbandonTry();

@@ -2,12 +2,14 @@
 """The most common fault of a serial reader: its USB adapter pulled out and plugged back into the same
 port while Cardwick reads from the notification area. One "Device unplugged!" box; nothing comes back
 by itself while "Reconnect automatically" is not set; "&Connect" and "Start Reading" bring the reader
-back with no restart, and every card is typed exactly once, before the pull and after it."""
+back with no restart, and every card is typed exactly once, before the pull and after it. With
+"Reconnect automatically" set, the reader comes back by itself, with no click at all, while the box
+still waits for somebody to read it."""
 
 import time
 
-from cardwick_e2e import (DEVICE_UNPLUGGED, Cardwick, Environment, KeySink, ReaderSim, Run, UiDriver, check,
-                          find_main_window, standard_settings, wait_until)
+from cardwick_e2e import (DEVICE_UNPLUGGED, Cardwick, Environment, KeySink, ReaderSim, Run, StatusWatcher,
+                          UiDriver, check, find_main_window, standard_settings, wait_until)
 
 env = Environment()
 
@@ -15,6 +17,7 @@ BEFORE = ["0004211311", "0013377642", "0000004711"]
 AFTER = ["0000000815", "0000000816", "0000000817"]
 # Empty polls first: three seconds to hand the focus back to the sink before the first card.
 AFTER_SCRIPT = [""] * 6 + AFTER
+BY_ITSELF = ["0000000901", "0000000902"]
 
 
 def typed(cards):
@@ -80,6 +83,36 @@ with Run("a reader pulled out and plugged back in") as run:
         wait_until(lambda: len(sims[1].commands()) >= polls + 2, 5, "polls after the last card")
         check(sink.text() == typed(AFTER), "typed %r" % sink.text())
 
+    def back_by_itself():
+        main = state["main"]
+        general["Reconnect automatically"] = "1"
+        env.write_settings(general, ports)
+        watcher = StatusWatcher(env, main.hwnd_of("sbStatus"))
+        run.on_exit(watcher.stop)
+        # Pulled while reading, then a reader back on the same port before the first try, 5 s on.
+        sims[1].stop()
+        box = ui.expect_message_box("Error", "error", DEVICE_UNPLUGGED, timeout_ms=3000)
+        pulled = time.monotonic()
+        sim = plug("--cards", ",".join([""] * 2 + BY_ITSELF))
+        # The user is busy in another window and leaves the box alone.
+        sink.focus(ui)
+        sink.clear()
+        wait_until(lambda: len(sim.commands()) >= 2, 12, "a try to reconnect")
+        tried = time.monotonic() - pulled
+        check(4.0 <= tried <= 7.5, "the first try came %.1f s after the pull" % tried)
+        check([c for _, c in sim.commands()[:2]] == ["B", "V"], "commands %r" % sim.commands())
+        wait_until(lambda: sink.text() == typed(BY_ITSELF), 15, "cards read after reconnecting")
+        check(main.panels()[0] == "Connected", "panels %r" % main.panels())
+        check(main.text("btnReadCardID") == "Stop Reading", "reading did not resume")
+        lines = [line for _, line in watcher.lines()]
+        check(sum(line.endswith(": Reconnecting...") for line in lines) == 1,
+              "status lines %r" % lines)
+        # The one box of the drop is still there, and no other came.
+        check(ui.message_box(0) is not None, "the box went away by itself")
+        ui.dismiss(box)
+        check(ui.message_box(1000) is None, "a second message box")
+        check(sink.text() == typed(BY_ITSELF), "typed %r" % sink.text())
+
     def exit_from_the_tray():
         ui.call("traymenu 0 X")
         check(cardwick.wait_exit(15), "Cardwick did not end")
@@ -89,4 +122,6 @@ with Run("a reader pulled out and plugged back in") as run:
              pulled_while_reading)
     run.step("the reader back on the same port: nothing reconnects by itself", nothing_comes_back_by_itself)
     run.step("Connect and Start Reading: the new reader's cards typed exactly once", connect_and_read_again)
+    run.step("with 'Reconnect automatically': back by itself within a try, reading resumed, one box",
+             back_by_itself)
     run.step("Exit from the tray menu", exit_from_the_tray)

@@ -129,10 +129,14 @@ public:
     bool TypingRaises = false;
     int Picture = 0;
     void WriteStatus(const std::string& Message) override { StatusLines.push_back({Clock, Message}); }
+    // How long the user leaves an error box open; it dispatches meanwhile, as a modal box does.
+    std::uint32_t BoxOpenFor = 0;
     void ShowError(const std::string& Text) override {
         Boxes.push_back({Clock, Text});
-        // A modal box dispatches too.
-        ProcessMessages();
+        if (BoxOpenFor)
+            RunUntil(Clock + BoxOpenFor);
+        else
+            ProcessMessages();
     }
     void ShowConnected(bool Connected) override { Panel = Connected ? "Connected" : "Disconnected"; }
     void EnableControls(bool Connected) override {
@@ -523,8 +527,8 @@ protected:
         ReadingWithAPollOutstanding();
         Host.Answers = false;
         EXPECT_FALSE(Link.SendString('F', ""));
-        Dropped = Host.Clock;
         ASSERT_EQ(Host.Boxes.size(), 1u);
+        Dropped = Host.Boxes.at(0).At;
         Host.Answers = true;
     }
 
@@ -565,6 +569,21 @@ TEST_F(ReaderLinkReconnectTest, TriesQuietlyEveryIntervalAndResumesReadingOnceBA
     EXPECT_EQ(Link.LastDrop(), LinkDrop::None);
     EXPECT_EQ(Host.Boxes.size(), 1u);
     EXPECT_EQ(ModuleVersion, "2.31");
+}
+
+// Nobody at the desk: the box of the drop stays open, and the reader comes back meanwhile. The wait
+// that timed out is still on the stack under the box; it belongs to the old link and does not hold
+// the tries back, and it sends nothing when it unwinds.
+TEST_F(ReaderLinkReconnectTest, TheReaderComesBackWhileTheBoxOfTheDropIsStillOpen) {
+    Host.BoxOpenFor = 2 * ReconnectInterval + 1000;
+    Host.At(Host.Clock + 10, [this] { Host.Answers = true; });
+    Host.ModuleAnswers = true;
+    PulledWhileReading(true);
+    EXPECT_EQ(Host.Commands(), (std::vector<std::string>{"B", "V"}));
+    EXPECT_EQ(Host.Frames.at(0).At, Dropped + ReconnectInterval + PortSettlePause);
+    EXPECT_EQ(Host.Panel, "Connected");
+    EXPECT_TRUE(Host.IsReading);
+    EXPECT_EQ(Host.Boxes.size(), 1u);
 }
 
 TEST_F(ReaderLinkReconnectTest, WithoutTheSettingNothingTriesAgain) {
