@@ -88,21 +88,29 @@ def typed_cards(lines):
     return cards
 
 
-def cardwick_linux_pid():
+def cardwick_linux_pid(timeout_s=10.0):
     """The Linux process that runs Cardwick.exe in this run's prefix (Wine re-executes its loader,
-    so it need not be the process we started)."""
+    so it need not be the process we started). Wine gives that process the program's path as its
+    first word; only that word counts, since this script's own command line and any launcher's
+    name Cardwick.exe too, as an argument, and carry the same WINEPREFIX."""
     prefix = b"WINEPREFIX=" + os.environ["WINEPREFIX"].encode()
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                argv = f.read().split(b"\0")
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                environ = f.read().split(b"\0")
-        except OSError:
-            continue
-        if prefix in environ and any(arg.lower().endswith(b"cardwick.exe") for arg in argv):
-            return int(pid)
-    return None
+    deadline = time.monotonic() + timeout_s
+    while True:
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            if int(pid) == os.getpid():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    argv0 = f.read().split(b"\0")[0].strip()
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    environ = f.read().split(b"\0")
+            except OSError:
+                continue
+            if prefix in environ and re.split(rb"[\\/]", argv0)[-1].lower() == b"cardwick.exe":
+                return int(pid)
+        if time.monotonic() >= deadline:
+            raise RuntimeError("no process runs Cardwick.exe in " + os.environ["WINEPREFIX"])
+        time.sleep(0.2)
 
 
 def card_replies(sim):
@@ -180,7 +188,7 @@ def main():
         cleanups.append(cardwick.kill)
         sim.wait_for_commands(4, 30)
         server = wineserver_pid()
-        linux_pid = cardwick_linux_pid() or cardwick.process.pid
+        linux_pid = cardwick_linux_pid()
         start = time.monotonic()
         print("soak: %.0f minutes, a sample every %.0f s; Cardwick is Linux process %d" % (
             args.minutes, args.interval_s, linux_pid), flush=True)
