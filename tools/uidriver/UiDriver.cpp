@@ -136,14 +136,20 @@ bool EnabledAllTheWay(HWND window) {
     return true;
 }
 
+// A named callback, not a lambda: a lambda converts only to a pointer of the default calling
+// convention, which a 32-bit build's enumeration procedure is not.
+BOOL CALLBACK CollectTopLevelWindow(HWND window, LPARAM list) noexcept {
+    try {
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
 std::vector<HWND> TopLevelWindows() {
     std::vector<HWND> windows;
-    EnumWindows(
-        [](HWND window, LPARAM list) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    EnumWindows(CollectTopLevelWindow, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 

@@ -1,0 +1,3 @@
+# The 32-bit Windows build: the program users get.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
