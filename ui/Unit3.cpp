@@ -2,6 +2,8 @@
 
 #include "app/res/Resources.h"
 
+#include "Version.h"
+
 TfrmAbout* frmAbout = nullptr;
 
 TfrmAbout::TfrmAbout(TComponent* AOwner) : TForm(AOwner) {
@@ -23,7 +25,7 @@ TfrmAbout::TfrmAbout(TComponent* AOwner) : TForm(AOwner) {
     ProductName = PlaceControl<TLabel>(this, Panel1, "ProductName", 56, 8, 95, 13);
     ProductName->SetCaption("Orvela Cardwick");
     Version = PlaceControl<TLabel>(this, Panel1, "Version", 56, 32, 53, 13);
-    Version->SetCaption("Version 1.2");
+    Version->SetCaption("Version " CARDWICK_VERSION_SHORT);
     Copyright = PlaceControl<TLabel>(this, Panel1, "Copyright", 56, 56, 254, 13);
     Copyright->SetCaption("Copyright (C) 2026 The Cardwick developers");
     Comments = PlaceControl<TLabel>(this, Panel1, "Comments", 56, 104, 257, 49);

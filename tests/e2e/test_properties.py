@@ -202,7 +202,9 @@ with Run("settings dialog and About box") as run:
         check(about["class"] == "TfrmAbout", "class %r" % about["class"])
         check(not main_window_shown(ui), "the main window was shown with the About box")
         texts = {c["text"]: c for c in ui.controls(about["hwnd"])}
-        for text in ("Orvela Cardwick", "Version 1.2", "Copyright (C) 2026 The Cardwick developers", LINK, "OK"):
+        # "Version" and the major and minor parts of the project's version number.
+        version = "Version " + ".".join(os.environ["CARDWICK_VERSION"].split(".")[:2])
+        for text in ("Orvela Cardwick", version, "Copyright (C) 2026 The Cardwick developers", LINK, "OK"):
             check(text in texts, "no %r in the About box: %r" % (text, sorted(texts)))
         state["link"] = texts[LINK]["hwnd"]
         state["ok"] = texts["OK"]["hwnd"]

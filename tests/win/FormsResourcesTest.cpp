@@ -4,6 +4,8 @@
 #include "app/res/Resources.h"
 #include "kit/Graphics.h"
 
+#include "Version.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -37,10 +39,13 @@ TEST(FormsResourcesTest, TheExecutableCarriesItsVersionInformation) {
     VS_FIXEDFILEINFO* Fixed = nullptr;
     UINT Length = 0;
     ASSERT_TRUE(VerQueryValueA(Info.data(), "\\", reinterpret_cast<void**>(&Fixed), &Length));
-    EXPECT_EQ(Fixed->dwFileVersionMS, 0x00010002u);
-    EXPECT_EQ(Fixed->dwFileVersionLS, 0x00000000u);
-    EXPECT_EQ(Fixed->dwProductVersionMS, 0x00010002u);
-    EXPECT_EQ(Fixed->dwProductVersionLS, 0x00000000u);
+    // The project's one version number.
+    constexpr DWORD High = MAKELONG(CARDWICK_VERSION_MINOR, CARDWICK_VERSION_MAJOR);
+    constexpr DWORD Low = MAKELONG(CARDWICK_VERSION_TWEAK, CARDWICK_VERSION_PATCH);
+    EXPECT_EQ(Fixed->dwFileVersionMS, High);
+    EXPECT_EQ(Fixed->dwFileVersionLS, Low);
+    EXPECT_EQ(Fixed->dwProductVersionMS, High);
+    EXPECT_EQ(Fixed->dwProductVersionLS, Low);
 
     WORD* Translation = nullptr;
     ASSERT_TRUE(VerQueryValueA(Info.data(), "\\VarFileInfo\\Translation",
@@ -53,8 +58,8 @@ TEST(FormsResourcesTest, TheExecutableCarriesItsVersionInformation) {
         {"FileDescription", "Orvela Cardwick"},
         {"ProductName", "Orvela Cardwick"},
         {"Comments", "Orvela Cardwick for Proximity Card Reader"},
-        {"FileVersion", "1.2.0.0"},
-        {"ProductVersion", "1.2.0.0"},
+        {"FileVersion", CARDWICK_VERSION_TEXT},
+        {"ProductVersion", CARDWICK_VERSION_TEXT},
         {"CompanyName", "The Cardwick developers"},
         {"LegalCopyright", "Copyright (C) 2026 The Cardwick developers"},
         {"InternalName", ""},
