@@ -3,6 +3,7 @@
 CARDWICK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CARDWICK_PACKAGES=(cmake make g++ clang libclang-rt-14-dev googletest
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 nsis
     wine wine64 fonts-wine fonts-liberation xvfb xauth x11-utils imagemagick python3 procps)
 
 say() { printf '\n== %s\n' "$*"; }
@@ -24,15 +25,13 @@ install_deps() {
     fi
 }
 
-jobs() { nproc 2>/dev/null || echo 2; }
+# Not "jobs": that would hide the shell's builtin.
+build_jobs() { nproc 2>/dev/null || echo 2; }
 
-werror_flag() {
-    if [ "${CI:-}" = true ]; then echo -DCARDWICK_WERROR=ON; else echo -DCARDWICK_WERROR=OFF; fi
-}
-
+# Every preset treats warnings as errors.
 build_preset() {
     local preset=$1
     say "configure and build: $preset"
-    cmake --preset "$preset" $(werror_flag) >/dev/null
-    cmake --build --preset "$preset" -j "$(jobs)"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$(build_jobs)"
 }
