@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test tier, each built fresh: native unit tests, the same under sanitizers, a short fuzz
-# run, then the Windows tests and the end-to-end tests under Wine and Xvfb.
+# run, the 32-bit release with its build-time checks and packages, then the Windows tests and the
+# end-to-end tests (the install test among them) under Wine and Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -36,14 +37,20 @@ run_ctest() {
 }
 
 build_preset native
-run_ctest native ctest --preset native -j "$(jobs)"
+run_ctest native ctest --preset native -j "$(build_jobs)"
 
 build_preset native-asan
-run_ctest "native with sanitizers" ctest --preset native-asan -j "$(jobs)"
+run_ctest "native with sanitizers" ctest --preset native-asan -j "$(build_jobs)"
 
 build_preset fuzz
 say "fuzz smoke run"
 scripts/fuzz.sh build/fuzz 20000 || status=1
+
+# The 32-bit release: what ships, its build-time checks and the two packages. Only 64-bit Wine runs
+# on these machines, so the Windows tests below run on the 64-bit build of the same sources.
+build_preset win32
+cmake --build --preset package
+ls -l build/dist
 
 build_preset mingw
 run_ctest "Windows and end to end, under Wine and Xvfb" \
