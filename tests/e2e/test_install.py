@@ -61,7 +61,8 @@ def shortcut_working_directory(path):
             continue
         count = struct.unpack_from("<H", data, at)[0]
         size = count * (2 if wide else 1)
-        text = data[at + 2:at + 2 + size].decode("utf-16-le" if wide else "latin-1")
+        # Wine counts the terminating null in; Windows does not.
+        text = data[at + 2:at + 2 + size].decode("utf-16-le" if wide else "latin-1").rstrip("\0")
         at += 2 + size
         if bit == 0x10:
             return text
