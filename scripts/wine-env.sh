@@ -24,6 +24,7 @@ wine_env_setup() {
     rm -rf "$build/wine"
     mkdir -p "$WINEPREFIX" "$CARDWICK_PORTS_DIR"
     wineboot -i >/dev/null 2>&1
+    wine_env_fonts
     local regfile="$build/wine/ports.reg"
     {
         printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
@@ -45,6 +46,21 @@ wine_env_setup() {
     wineserver -p 2>>"$build/wine/wineserver.log"
     wine cmd /c exit >/dev/null 2>&1 || true
     trap wine_env_teardown EXIT
+}
+
+# Windows' own faces for the two the program's windows use, from Wine's fonts (fonts-wine): Marlett
+# draws the title bars' minimise, maximise and close glyphs (without it they show as "0", "1" and
+# "r"), and sserife.fon is "MS Sans Serif", the forms' font, as Windows itself draws it at 8 point
+# (without it Wine lays text out in Liberation Sans, which is wider and clips captions such as
+# "Suffix Carriage Return"). Wine 8 does not pick its ms_sans_serif.ttf for that face; it picks the
+# bitmap font, which the prefix's font list already names. Fonts in the prefix's Fonts folder are
+# loaded by every Wine process of the prefix.
+CARDWICK_WINE_FONTS=(/usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/sserife.fon)
+
+wine_env_fonts() {
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    mkdir -p "$fonts"
+    cp "${CARDWICK_WINE_FONTS[@]}" "$fonts/"
 }
 
 wine_env_teardown() {
