@@ -54,8 +54,11 @@ private:
     using TThunk = void (*)(const TEvent&, Args...);
 
     void* FObject = nullptr;
-    // Room for any member-function pointer, including those of classes with virtual bases.
-    alignas(std::max_align_t) unsigned char FMethod[4 * sizeof(void*)] = {};
+    // Room for any member-function pointer, including those of classes with virtual bases. Bytes,
+    // copied in and out with memcpy, so any alignment will do. Not std::max_align_t's: in the
+    // 32-bit MinGW toolchain that is 8 or 16 depending on which standard header a file includes
+    // first, and every class holding an event would have two layouts.
+    unsigned char FMethod[4 * sizeof(void*)] = {};
     TThunk FThunk = nullptr;
     std::shared_ptr<std::function<void(Args...)>> FFunction;
 };

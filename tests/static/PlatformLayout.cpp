@@ -1,6 +1,13 @@
 // Facts about the target's records that the program relies on. The checks are compiled, not run:
 // the 32-bit release proves them when it builds, with no Windows to run on.
 
+// <string> first on purpose: in the 32-bit MinGW toolchain it makes std::max_align_t 16-aligned,
+// where <windows.h> first makes it 8-aligned. A component class whose layout followed it would be
+// laid out differently by different files of the program.
+#include <string>
+
+#include "kit/Controls.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -14,3 +21,7 @@ static_assert(NOTIFYICONDATAA_V1_SIZE == ExpectedTrayRecordSize, "the first form
 static_assert(offsetof(NOTIFYICONDATAA, szTip) + 64 == NOTIFYICONDATAA_V1_SIZE,
               "the first form's tip is 64 bytes and ends the record");
 static_assert(sizeof(NOTIFYICONDATAA::uID) == 4, "icons are numbered, not known by their address");
+
+// Every file must agree on the component classes' layout, whatever it includes first: an event, which
+// every component holds, is aligned like the pointers it is made of.
+static_assert(alignof(TNotifyEvent) == alignof(void*), "an event's layout follows std::max_align_t");
