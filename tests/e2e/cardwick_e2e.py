@@ -360,7 +360,13 @@ class StatusWatcher(ChangeWatcher):
         super().__init__(env, lambda ui: lambda: [text for _, _, text in ui.status(bar)])
 
     def lines(self, panel=1):
-        return [(t, panels[panel]) for t, panels in self.history if len(panels) > panel]
+        """Every text one panel showed. A change of another panel alone is not a new line: the
+        sampler may see the status line written before the connection state changes."""
+        lines = []
+        for t, panels in self.history:
+            if len(panels) > panel and (not lines or lines[-1][1] != panels[panel]):
+                lines.append((t, panels[panel]))
+        return lines
 
 
 class KeySink:
