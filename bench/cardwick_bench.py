@@ -106,17 +106,25 @@ def clusters(values, width=50):
     return dict(sorted(bins.items()))
 
 
-def main():
+def program_arguments():
+    """The command line every benchmark of the whole program starts from: where its pieces are."""
     parser = argparse.ArgumentParser()
-    parser.add_argument("--cardwick", required=True)
-    parser.add_argument("--uidriver", required=True)
-    parser.add_argument("--sink", required=True)
-    parser.add_argument("--sim", required=True)
+    for name in ("--cardwick", "--uidriver", "--sink", "--sim"):
+        parser.add_argument(name, required=True)
+    return parser
+
+
+def environment(args):
+    return Environment(["--cardwick", args.cardwick, "--uidriver", args.uidriver, "--sink", args.sink,
+                        "--sim", args.sim])
+
+
+def main():
+    parser = program_arguments()
     parser.add_argument("--cards", type=int, default=1000)
     parser.add_argument("--cpu-seconds", type=float, default=60)
     args = parser.parse_args()
-    env = Environment(["--cardwick", args.cardwick, "--uidriver", args.uidriver, "--sink", args.sink,
-                       "--sim", args.sim])
+    env = environment(args)
     result = {}
     cleanups = []
     try:

@@ -17,7 +17,6 @@ when every card presented was typed exactly once, in order (a card still in flig
 missing at the very end, never in the middle). Prints a table and one JSON line; exits 1 when the
 run fails."""
 
-import argparse
 import json
 import os
 import re
@@ -28,8 +27,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from cardwick_bench import SinkLog, wineserver_pid  # noqa: E402
-from cardwick_e2e import Cardwick, Environment, KeySink, ReaderSim, UiDriver, standard_settings  # noqa: E402
+from cardwick_bench import SinkLog, environment, program_arguments, wineserver_pid  # noqa: E402
+from cardwick_e2e import Cardwick, KeySink, ReaderSim, UiDriver, standard_settings  # noqa: E402
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
 
@@ -153,11 +152,7 @@ def judge(samples, warmup_s):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--cardwick", required=True)
-    parser.add_argument("--uidriver", required=True)
-    parser.add_argument("--sink", required=True)
-    parser.add_argument("--sim", required=True)
+    parser = program_arguments()
     parser.add_argument("--procstats", required=True)
     parser.add_argument("--minutes", type=float, default=60)
     parser.add_argument("--interval-s", type=float, default=60)
@@ -165,8 +160,7 @@ def main():
     parser.add_argument("--no-cards", action="store_true",
                         help="the reader answers every poll without a card: what a poll costs, apart from a card")
     args = parser.parse_args()
-    env = Environment(["--cardwick", args.cardwick, "--uidriver", args.uidriver, "--sink", args.sink,
-                       "--sim", args.sim])
+    env = environment(args)
     duration_s = args.minutes * 60
     cleanups = []
     samples = []
