@@ -3,6 +3,8 @@
 // usage: ProcStats EXE_NAME   (for example Cardwick.exe; the first process of that name)
 // Prints one line of name=value pairs, or "error ..." and exits 1.
 
+#include "kit/UniqueHandle.h"
+
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -12,14 +14,6 @@
 
 namespace {
 
-struct THandleCloser {
-    HANDLE Handle;
-    ~THandleCloser() {
-        if (Handle && Handle != INVALID_HANDLE_VALUE)
-            CloseHandle(Handle);
-    }
-};
-
 struct TProcessFound {
     DWORD Id = 0;
     DWORD Threads = 0;
@@ -27,12 +21,13 @@ struct TProcessFound {
 
 TProcessFound FindProcess(const std::string& ExeName) {
     TProcessFound Found;
-    THandleCloser Snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
-    if (Snapshot.Handle == INVALID_HANDLE_VALUE)
+    const TUniqueHandle<TFileHandleTraits> Snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!Snapshot)
         return Found;
     PROCESSENTRY32 Entry = {};
     Entry.dwSize = sizeof Entry;
-    for (BOOL More = Process32First(Snapshot.Handle, &Entry); More; More = Process32Next(Snapshot.Handle, &Entry))
+    for (BOOL More = Process32First(Snapshot.Get(), &Entry); More;
+         More = Process32Next(Snapshot.Get(), &Entry))
         if (_stricmp(Entry.szExeFile, ExeName.c_str()) == 0) {
             Found.Id = Entry.th32ProcessID;
             Found.Threads = Entry.cntThreads;
@@ -76,24 +71,25 @@ int main(int argc, char** argv) {
         std::printf("error no process %s\n", argv[1]);
         return 1;
     }
-    THandleCloser Handle{OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, Process.Id)};
-    if (!Handle.Handle) {
+    const TUniqueHandle<TFileHandleTraits> Handle(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, Process.Id));
+    if (!Handle) {
         std::printf("error cannot open process %lu (error %lu)\n", Process.Id, GetLastError());
         return 1;
     }
     PROCESS_MEMORY_COUNTERS_EX Memory = {};
     Memory.cb = sizeof Memory;
-    const bool HaveMemory =
-        GetProcessMemoryInfo(Handle.Handle, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&Memory), sizeof Memory);
+    const bool HaveMemory = GetProcessMemoryInfo(
+        Handle.Get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&Memory), sizeof Memory);
     DWORD Handles = 0;
-    const bool HaveHandles = GetProcessHandleCount(Handle.Handle, &Handles);
+    const bool HaveHandles = GetProcessHandleCount(Handle.Get(), &Handles);
     TWindowCount Windows{Process.Id, 0};
     EnumWindows(&CountTopLevel, reinterpret_cast<LPARAM>(&Windows));
     // -1 where the system does not say.
     std::printf("pid=%lu private=%lld workingset=%lld handles=%ld gdi=%lu user=%lu windows=%ld threads=%lu\n",
                 Process.Id, HaveMemory ? static_cast<long long>(Memory.PrivateUsage) : -1LL,
                 HaveMemory ? static_cast<long long>(Memory.WorkingSetSize) : -1LL,
-                HaveHandles ? static_cast<long>(Handles) : -1L, GetGuiResources(Handle.Handle, GR_GDIOBJECTS),
-                GetGuiResources(Handle.Handle, GR_USEROBJECTS), Windows.Count, Process.Threads);
+                HaveHandles ? static_cast<long>(Handles) : -1L, GetGuiResources(Handle.Get(), GR_GDIOBJECTS),
+                GetGuiResources(Handle.Get(), GR_USEROBJECTS), Windows.Count, Process.Threads);
     return 0;
 }
