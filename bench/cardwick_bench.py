@@ -119,6 +119,22 @@ def environment(args):
                         "--sim", args.sim])
 
 
+def start_typing(env, cleanups, sink_title, *sim_args):
+    """reader-sim with these arguments, the UI driver, KeySink focused and logging every key event
+    through a FIFO, then Cardwick: each piece's stop added to cleanups as it starts."""
+    sink_log = SinkLog(os.path.join(env.work, "keys.fifo"))
+    sim = ReaderSim(env, *sim_args)
+    cleanups.append(sim.stop)
+    ui = UiDriver(env)
+    cleanups.append(ui.close)
+    sink = KeySink(env, title=sink_title, log="Z:" + sink_log.path.replace("/", "\\"))
+    cleanups.append(sink.close)
+    sink.focus(ui)
+    cardwick = Cardwick(env)
+    cleanups.append(cardwick.kill)
+    return sink_log, sim, ui, cardwick
+
+
 def main():
     parser = program_arguments()
     parser.add_argument("--cards", type=int, default=1000)
@@ -160,16 +176,9 @@ def main():
         sim.stop()
 
         # ---- cards: exactly once, in order, and the latency of each ----
-        sink_log = SinkLog(os.path.join(env.work, "keys.fifo"))
-        sim = ReaderSim(env, "--generate", str(args.cards), "--max-seconds", str(int(args.cards * 0.5 + 600)))
-        cleanups.append(sim.stop)
-        ui = UiDriver(env)
-        cleanups.append(ui.close)
-        sink = KeySink(env, title="Cardwick benchmark sink", log="Z:" + sink_log.path.replace("/", "\\"))
-        cleanups.append(sink.close)
-        sink.focus(ui)
-        cardwick = Cardwick(env)
-        cleanups.append(cardwick.kill)
+        sink_log, sim, ui, cardwick = start_typing(
+            env, cleanups, "Cardwick benchmark sink",
+            "--generate", str(args.cards), "--max-seconds", str(int(args.cards * 0.5 + 600)))
         print("typing %d cards (about %.0f s)" % (args.cards, args.cards * 0.5 + 5), flush=True)
         deadline = time.monotonic() + args.cards * 0.5 + 120
         while time.monotonic() < deadline:

@@ -27,8 +27,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from cardwick_bench import SinkLog, environment, program_arguments, wineserver_pid  # noqa: E402
-from cardwick_e2e import Cardwick, KeySink, ReaderSim, UiDriver, standard_settings  # noqa: E402
+from cardwick_bench import environment, program_arguments, start_typing, wineserver_pid  # noqa: E402
+from cardwick_e2e import standard_settings  # noqa: E402
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
 
@@ -167,19 +167,11 @@ def main():
     try:
         general, ports = standard_settings(show=False, suffix=True)
         env.write_settings(general, ports)
-        sink_log = SinkLog(os.path.join(env.work, "keys.fifo"))
         # Two polls a second, a new card for each, with room to spare.
         cards = int(duration_s * 2.2) + 200
         script = ["--cards", ","] if args.no_cards else ["--generate", str(cards)]
-        sim = ReaderSim(env, *script, "--cycle", "--max-seconds", str(int(duration_s + 900)))
-        cleanups.append(sim.stop)
-        ui = UiDriver(env)
-        cleanups.append(ui.close)
-        sink = KeySink(env, title="Cardwick soak sink", log="Z:" + sink_log.path.replace("/", "\\"))
-        cleanups.append(sink.close)
-        sink.focus(ui)
-        cardwick = Cardwick(env)
-        cleanups.append(cardwick.kill)
+        sink_log, sim, ui, cardwick = start_typing(env, cleanups, "Cardwick soak sink", *script, "--cycle",
+                                                   "--max-seconds", str(int(duration_s + 900)))
         sim.wait_for_commands(4, 30)
         server = wineserver_pid()
         linux_pid = cardwick_linux_pid()
