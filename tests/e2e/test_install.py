@@ -23,20 +23,12 @@ env = Environment(rest + ["--port", "COM7"])
 # The 32-bit tier tests the release's own installer, beside the zip it ships with.
 args.installer = os.environ.get("CARDWICK_E2E_INSTALLER") or args.installer
 
-
-def pe_machine(path):
-    with open(path, "rb") as f:
-        data = f.read(4096)
-    at = struct.unpack_from("<I", data, 0x3C)[0]
-    check(data[at:at + 4] == b"PE\0\0", "%s is not a PE file" % path)
-    return struct.unpack_from("<H", data, at + 4)[0]
-
-
-X86 = pe_machine(env.cardwick) == 0x14C
+X86 = env.x86
 PRODUCT = "Orvela Cardwick"
 INSTALL_DIR = "C:\\Program Files%s\\Orvela Cardwick" % (" (x86)" if X86 else "")
 # Where Windows keeps the registry values of a program of this kind, and the other view.
-VIEW, OTHER_VIEW = (32, 64) if X86 else (64, 32)
+VIEW = env.registry_view
+OTHER_VIEW = 96 - VIEW
 RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvelaCardwick"
 CARD = "0004211311"
@@ -146,7 +138,7 @@ with Run("silent install, the installed program, silent uninstall") as run:
         cwd = os.getcwd()
         os.chdir(os.path.dirname(INSTALLED_EXE))
         try:
-            cardwick = Cardwick(env)
+            cardwick = Cardwick(env, ui)
         finally:
             os.chdir(cwd)
         run.on_exit(cardwick.kill)

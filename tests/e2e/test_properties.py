@@ -28,7 +28,10 @@ screenshots = os.environ.get("CARDWICK_SCREENSHOTS", env.work)
 
 
 def reg(*args, check_result=True):
-    result = subprocess.run(["wine", "reg"] + list(args), capture_output=True, text=True, errors="replace")
+    """reg.exe on the registry as the program under test sees it."""
+    view = "/reg:%d" % env.registry_view
+    result = subprocess.run(["wine", "reg"] + list(args) + [view], capture_output=True, text=True,
+                            errors="replace")
     if check_result and result.returncode != 0:
         raise Failure("reg %r: %s" % (args, result.stdout + result.stderr))
     return result
@@ -187,7 +190,7 @@ with Run("settings dialog and About box") as run:
     plug("COM7")
     ui = UiDriver(env)
     run.on_exit(ui.close)
-    cardwick = Cardwick(env)
+    cardwick = Cardwick(env, ui)
     run.on_exit(cardwick.kill)
     state = {}
 

@@ -41,7 +41,7 @@ with Run("a reader pulled out and plugged back in") as run:
     sink = KeySink(env)
     run.on_exit(sink.close)
     sink.focus(ui)
-    cardwick = Cardwick(env)
+    cardwick = Cardwick(env, ui)
     run.on_exit(cardwick.kill)
     state = {}
 
