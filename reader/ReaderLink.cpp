@@ -203,6 +203,12 @@ void TReaderLink::Connect() {
     SendString('V', std::string());
 }
 
+void TReaderLink::ConnectAndStartReading() {
+    Connect();
+    if (FHost.PortOpen())
+        FHost.ToggleReading();
+}
+
 void TReaderLink::Disconnect() {
     StopReconnecting();
     DisconnectSteps();
@@ -301,6 +307,10 @@ void TReaderLink::StopReconnecting() {
     FHost.SetReconnectTimer(false);
     if (WasTrying)
         DisconnectSteps();
+}
+
+void TReaderLink::Exit() {
+    FHost.ClosePort();
 }
 
 bool TReaderLink::Probe(const std::string& Port, std::uint32_t BaudRate, bool EvenParity,

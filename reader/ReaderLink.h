@@ -105,6 +105,8 @@ public:
     // Settings, port, identification: "B", then "V", whose wait is the wait for the reply to "B".
     // The user's Connect: tries to reconnect by themselves end here.
     void Connect();
+    // Start-up: Connect, then start reading once the link is up.
+    void ConnectAndStartReading();
     // The disconnect steps, also run on every error. The status line and ReplyBuffer stay. The
     // user's Disconnect (and the settings dialog's) also ends the tries to reconnect.
     void Disconnect();
@@ -141,6 +143,8 @@ public:
     void ReconnectTimerFired();
     // The settings dialog, the user's Connect or Disconnect, and Exit end the tries.
     void StopReconnecting();
+    // Exit's part: the port is closed, and nothing else is shown or sent.
+    void Exit();
     bool Reconnecting() const { return FReconnect != TReconnect::Off; }
 
 private:
