@@ -662,7 +662,8 @@ TEST_F(ReaderLinkReconnectTest, TriesQuietlyEveryIntervalAndResumesReadingOnceBA
     EXPECT_EQ(Host.Boxes.size(), 1u);
     EXPECT_EQ(ModuleVersion, "2.31");
     // Somebody dismissed the box long before: the foreground is theirs to choose.
-    EXPECT_EQ(Host.Screen, (std::vector<std::string>{"not reading", "foreground kept", "box gone", "reading"}));
+    EXPECT_EQ(Host.Screen,
+              (std::vector<std::string>{"not reading", "foreground kept", "box gone", "reading"}));
 }
 
 // Nobody at the desk: the box of the drop stays open, and the reader comes back meanwhile. The wait
@@ -771,9 +772,8 @@ TEST_F(ReaderLinkReconnectTest, AWaitAfterAReconnectUnderTheOpenBoxGetsItsWholeT
     });
     bool TimerRanInALiveWait = false;
     // The reader is back 140 ms after the first tick; the second poll waits from 1140 to 1440 ms on.
-    Host.At(Start + NormalReplyTimeout + ReconnectInterval + 1200, [this, &TimerRanInALiveWait] {
-        TimerRanInALiveWait = WaitingReply && Host.TimerOn;
-    });
+    Host.At(Start + NormalReplyTimeout + ReconnectInterval + 1200,
+            [this, &TimerRanInALiveWait] { TimerRanInALiveWait = WaitingReply && Host.TimerOn; });
 
     EXPECT_FALSE(Link.SendString('F', ""));
 
