@@ -7,8 +7,8 @@ read, not taken for a time-out."""
 
 import time
 
-from cardwick_e2e import (DEVICE_UNPLUGGED, Cardwick, Environment, KeySink, ReaderSim, Run, StatusWatcher,
-                          UiDriver, check, find_main_window, standard_settings, wait_until)
+from cardwick_e2e import (DEVICE_UNPLUGGED, Cardwick, Environment, KeySink, MainWindow, ReaderSim, Run,
+                          StatusWatcher, UiDriver, check, standard_settings, wait_until)
 
 env = Environment()
 
@@ -52,13 +52,14 @@ with Run("reconnecting by itself at an unattended desk") as run:
 
     def pulled():
         sims[0].stop()
-        ui.expect_message_box("Error", "error", DEVICE_UNPLUGGED, timeout_ms=3000)
-        main = find_main_window(ui)
+        box = ui.expect_message_box("Error", "error", DEVICE_UNPLUGGED, timeout_ms=3000)
+        # The box has the foreground; the main window it brought out of the notification area owns it.
+        main = MainWindow(ui, ui.window(box["hwnd"])["owner"])
         state["main"] = main
         watcher = StatusWatcher(env, main.hwnd_of("sbStatus"))
         run.on_exit(watcher.stop)
         state["watcher"] = watcher
-        check(ui.active_window() != sink.hwnd, "the sink kept the foreground under the box")
+        check(ui.active_window() == box["hwnd"], "the box has not the foreground: %r" % ui.active_window())
         sink.clear()
 
     def back_by_itself():
