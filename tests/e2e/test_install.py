@@ -2,14 +2,16 @@
 """The installer, silently, on a machine that already has settings: the program, its shortcut with
 the install folder as working directory, the "Apps & features" entry and the start-up value the
 program itself would write; the installed program reading a card; then the silent uninstall, which
-takes all of that away and leaves cardwick.ini alone. The installer here is the 64-bit variant of
-the release script (only 64-bit Wine runs on these machines)."""
+takes all of that away and leaves cardwick.ini alone. The installer's kind follows the program under
+test: the real x86 release installer for the 32-bit program (Program Files (x86), the 32-bit
+registry view), the 64-bit variant of the same script for the 64-bit build."""
 
 import argparse
 import filecmp
 import os
 import struct
 import subprocess
+import zipfile
 
 from cardwick_e2e import (Cardwick, Environment, Failure, KeySink, ReaderSim, Run, UiDriver, check,
                           standard_settings, wait_until)
@@ -18,9 +20,23 @@ parser = argparse.ArgumentParser()
 parser.add_argument("--installer", required=True)
 args, rest = parser.parse_known_args()
 env = Environment(rest + ["--port", "COM7"])
+# The 32-bit tier tests the release's own installer, beside the zip it ships with.
+args.installer = os.environ.get("CARDWICK_E2E_INSTALLER") or args.installer
 
+
+def pe_machine(path):
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    at = struct.unpack_from("<I", data, 0x3C)[0]
+    check(data[at:at + 4] == b"PE\0\0", "%s is not a PE file" % path)
+    return struct.unpack_from("<H", data, at + 4)[0]
+
+
+X86 = pe_machine(env.cardwick) == 0x14C
 PRODUCT = "Orvela Cardwick"
-INSTALL_DIR = "C:\\Program Files\\Orvela Cardwick"
+INSTALL_DIR = "C:\\Program Files%s\\Orvela Cardwick" % (" (x86)" if X86 else "")
+# Where Windows keeps the registry values of a program of this kind, and the other view.
+VIEW, OTHER_VIEW = (32, 64) if X86 else (64, 32)
 RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvelaCardwick"
 CARD = "0004211311"
@@ -100,13 +116,22 @@ with Run("silent install, the installed program, silent uninstall") as run:
 
     def registry_in_the_programs_view():
         # The start-up value the program writes when started from its folder: that folder followed
-        # by "\Cardwick.exe", unquoted; in the 64-bit view, where a 64-bit program writes it.
-        command = reg_value(RUN_KEY, PRODUCT, 64)
+        # by "\Cardwick.exe", unquoted; in the view where a program of its kind writes it.
+        command = reg_value(RUN_KEY, PRODUCT, VIEW)
         check(command == INSTALL_DIR + "\\Cardwick.exe", "start-up value %r" % command)
-        check(reg_value(RUN_KEY, PRODUCT, 32) is None, "a start-up value in the 32-bit view")
-        uninstall = reg_value(UNINSTALL_KEY, "UninstallString", 64)
+        check(reg_value(RUN_KEY, PRODUCT, OTHER_VIEW) is None, "a start-up value in the other view")
+        uninstall = reg_value(UNINSTALL_KEY, "UninstallString", VIEW)
         check(uninstall == '"%s\\Uninstall.exe"' % INSTALL_DIR, "uninstall command %r" % uninstall)
-        check(reg_value(UNINSTALL_KEY, "DisplayName", 64) == PRODUCT, "no \"Apps & features\" entry")
+        check(reg_value(UNINSTALL_KEY, "DisplayName", VIEW) == PRODUCT, "no \"Apps & features\" entry")
+
+    def zip_ships_the_tested_program():
+        # The release's two packages come from one build: the zip beside the installer holds the
+        # very program this run tested.
+        name = os.path.basename(args.installer).replace("-setup.exe", "-win32.zip")
+        with zipfile.ZipFile(os.path.join(os.path.dirname(args.installer), name)) as archive:
+            shipped = archive.read("Cardwick.exe")
+        with open(env.cardwick, "rb") as f:
+            check(shipped == f.read(), "the zip's Cardwick.exe differs from the program tested")
 
     def installed_program_types_a_card():
         sim = ReaderSim(env, "--cards", CARD)
@@ -135,12 +160,14 @@ with Run("silent install, the installed program, silent uninstall") as run:
         run_wine(unix_path(INSTALL_DIR + "\\Uninstall.exe"), "/S")
         wait_until(lambda: not os.path.exists(unix_path(INSTALL_DIR)), 60, "the install folder removed")
         check(not os.path.exists(SHORTCUT), "the shortcut is left")
-        wait_until(lambda: reg_value(UNINSTALL_KEY, "DisplayName", 64) is None, 10, "the entry removed")
-        check(reg_value(RUN_KEY, PRODUCT, 64) is None, "the start-up value is left")
+        wait_until(lambda: reg_value(UNINSTALL_KEY, "DisplayName", VIEW) is None, 10, "the entry removed")
+        check(reg_value(RUN_KEY, PRODUCT, VIEW) is None, "the start-up value is left")
         with open(env.ini, "rb") as f:
             check(f.read() == settings, "cardwick.ini changed")
 
     run.step("installed: program, README, shortcut starting in the install folder", install)
-    run.step("start-up value and uninstall entry in the 64-bit view", registry_in_the_programs_view)
+    run.step("start-up value and uninstall entry in the %d-bit view" % VIEW, registry_in_the_programs_view)
+    if X86:
+        run.step("the zip ships the program tested", zip_ships_the_tested_program)
     run.step("the installed program types a card from reader-sim on COM7", installed_program_types_a_card)
     run.step("uninstalled: files, shortcut, start-up value and entry gone, cardwick.ini kept", uninstall)
