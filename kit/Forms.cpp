@@ -224,14 +224,6 @@ void TForm::CreateParams(TCreateParams& Params) {
     Params.ExStyle = WS_EX_CONTROLPARENT;
 }
 
-SIZE TForm::FrameSize() {
-    TCreateParams Params;
-    CreateParams(Params);
-    RECT R = {0, 0, 100, 100};
-    AdjustWindowRectEx(&R, Params.Style, FALSE, Params.ExStyle);
-    return {R.right - R.left - 100, R.bottom - R.top - 100};
-}
-
 SIZE TForm::FrameSize(int Dpi) {
     TCreateParams Params;
     CreateParams(Params);
@@ -269,12 +261,14 @@ void TForm::ScaleForPPI(int NewPixelsPerInch, const RECT* Suggested) {
     }
     if (HandleAllocated()) {
         if (Suggested)
-            SetWindowPos(Handle(), nullptr, Suggested->left, Suggested->top, Suggested->right - Suggested->left,
-                         Suggested->bottom - Suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            SetWindowPos(Handle(), nullptr, Suggested->left, Suggested->top,
+                         Suggested->right - Suggested->left, Suggested->bottom - Suggested->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
         if (FClientSized)
             SetClientSize(FClientWidth, FClientHeight);
         else if (!Suggested)
-            SetWindowPos(Handle(), nullptr, 0, 0, FWidth, FHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            SetWindowPos(Handle(), nullptr, 0, 0, FWidth, FHeight,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (M == D)
         return;
@@ -289,7 +283,7 @@ void TForm::ScaleForPPI(int NewPixelsPerInch, const RECT* Suggested) {
 void TForm::UpdateOuterSize() {
     if (!FClientSized)
         return;
-    SIZE Frame = FrameSize();
+    SIZE Frame = FrameSize(FPixelsPerInch);
     FWidth = FClientWidth + Frame.cx;
     FHeight = FClientHeight + Frame.cy;
 }
@@ -326,7 +320,7 @@ int TForm::ClientWidth() const {
     }
     if (FClientSized)
         return FClientWidth;
-    return FWidth - const_cast<TForm*>(this)->FrameSize().cx;
+    return FWidth - const_cast<TForm*>(this)->FrameSize(FPixelsPerInch).cx;
 }
 
 int TForm::ClientHeight() const {
@@ -337,7 +331,7 @@ int TForm::ClientHeight() const {
     }
     if (FClientSized)
         return FClientHeight;
-    return FHeight - const_cast<TForm*>(this)->FrameSize().cy;
+    return FHeight - const_cast<TForm*>(this)->FrameSize(FPixelsPerInch).cy;
 }
 
 void TForm::SetBorderStyle(TFormBorderStyle Value) {

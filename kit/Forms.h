@@ -90,7 +90,7 @@ private:
     TButton* DefaultButton() const;
     void FocusFirstControl();
     void UpdateOuterSize();
-    SIZE FrameSize();
+    // The frame around the client area at a DPI.
     SIZE FrameSize(int Dpi);
     void IconChanged(TObject* Sender);
     void CloseModal();

@@ -48,11 +48,11 @@ void TFont::SetSize(int Points) {
 void TFont::ChangeScale(int NewPixelsPerInch) {
     if (NewPixelsPerInch == FPixelsPerInch || NewPixelsPerInch <= 0)
         return;
-    // From the designed height, not the last scaled one, so that moving between monitors never
-    // drifts: -11 at 96 is -17 at 144 and -11 again at 96.
+    // From the height at 96 pixels per inch, so that moving between monitors never drifts; cut
+    // towards zero as a point size gives it: 8 points, -11 at 96, is -16 at 144 and -13 at 120.
     int DesignHeight = MulDiv(FHeight, DesignPixelsPerInch, FPixelsPerInch);
     FPixelsPerInch = NewPixelsPerInch;
-    FHeight = MulDiv(DesignHeight, NewPixelsPerInch, DesignPixelsPerInch);
+    FHeight = DesignHeight * NewPixelsPerInch / DesignPixelsPerInch;
     Changed();
 }
 
@@ -158,9 +158,11 @@ void TIcon::Assign(const TIcon& Source) {
 }
 
 void TIcon::LoadFromResourceID(int Id, int Width, int Height) {
-    // Not LR_SHARED: the icon is ours to destroy.
+    // Not LR_SHARED: the icon is ours to destroy. The natural size is the system's icon size, which
+    // the program icon has among its pictures, rather than its first picture's.
+    UINT Flags = Width == 0 && Height == 0 ? LR_DEFAULTSIZE : 0;
     auto Icon = static_cast<HICON>(
-        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(Id), IMAGE_ICON, Width, Height, 0));
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(Id), IMAGE_ICON, Width, Height, Flags));
     if (!Icon)
         throw Exception("Resource " + std::to_string(Id) + " not found");
     SetHandle(Icon);

@@ -95,8 +95,8 @@ public:
 
     // Copies Source's picture; an empty Source empties this icon.
     void Assign(const TIcon& Source);
-    // Loads an icon of this program's resources at its natural size (Width and Height 0) or at the
-    // given one: the picture of that size when the resource has one.
+    // Loads an icon of this program's resources at the system's icon size (Width and Height 0) or
+    // at the given one: the picture of that size when the resource has one.
     void LoadFromResourceID(int Id, int Width = 0, int Height = 0);
     // The resource the picture was loaded from, 0 for any other picture: a picture from the
     // resources is loaded again at a new size rather than stretched.
