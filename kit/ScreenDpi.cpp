@@ -6,7 +6,8 @@ namespace {
 
 template <class TFunction> TFunction User32Function(const char* Name) {
     HMODULE User32 = GetModuleHandleA("user32.dll");
-    return User32 ? reinterpret_cast<TFunction>(reinterpret_cast<void*>(GetProcAddress(User32, Name))) : nullptr;
+    return User32 ? reinterpret_cast<TFunction>(reinterpret_cast<void*>(GetProcAddress(User32, Name)))
+                  : nullptr;
 }
 
 using TGetDpiForSystem = UINT(WINAPI*)();
@@ -35,7 +36,8 @@ int WindowDpi(HWND Window) {
 }
 
 int SystemMetricForDpi(int Index, int Dpi) {
-    static const auto GetSystemMetricsForDpi = User32Function<TGetSystemMetricsForDpi>("GetSystemMetricsForDpi");
+    static const auto GetSystemMetricsForDpi =
+        User32Function<TGetSystemMetricsForDpi>("GetSystemMetricsForDpi");
     if (GetSystemMetricsForDpi)
         return GetSystemMetricsForDpi(Index, static_cast<UINT>(Dpi));
     return MulDiv(GetSystemMetrics(Index), Dpi, SystemDpi());
@@ -44,7 +46,8 @@ int SystemMetricForDpi(int Index, int Dpi) {
 void AdjustWindowRectForDpi(RECT& Rect, DWORD Style, DWORD ExStyle, int Dpi) {
     static const auto AdjustWindowRectExForDpi =
         User32Function<TAdjustWindowRectExForDpi>("AdjustWindowRectExForDpi");
-    if (AdjustWindowRectExForDpi && AdjustWindowRectExForDpi(&Rect, Style, FALSE, ExStyle, static_cast<UINT>(Dpi)))
+    if (AdjustWindowRectExForDpi &&
+        AdjustWindowRectExForDpi(&Rect, Style, FALSE, ExStyle, static_cast<UINT>(Dpi)))
         return;
     AdjustWindowRectEx(&Rect, Style, FALSE, ExStyle);
 }

@@ -104,7 +104,8 @@ TEST(DpiChangeTest, AMonitorOfAnotherScaleLaysTheMainWindowOutAgainAndBackExactl
     ExpectLaidOutAt(Main, Designed.get(), 96, 0);
 
     // The system's suggestion for 144 DPI: the client area one and a half times as large.
-    const LONG Style = GetWindowLongA(Main->Handle(), GWL_STYLE), ExStyle = GetWindowLongA(Main->Handle(), GWL_EXSTYLE);
+    const LONG Style = GetWindowLongA(Main->Handle(), GWL_STYLE),
+               ExStyle = GetWindowLongA(Main->Handle(), GWL_EXSTYLE);
     for (int Dpi : {144, 96}) {
         SCOPED_TRACE(Dpi);
         RECT Suggested = {100, 120, 100 + 338 * Dpi / 96, 120 + 185 * Dpi / 96};
@@ -130,15 +131,17 @@ TEST(DpiChangeTest, AMonitorOfAnotherScaleLaysTheMainWindowOutAgainAndBackExactl
 class TLogPixels {
 public:
     explicit TLogPixels(DWORD Dpi) {
-        RegCreateKeyExA(HKEY_CURRENT_USER, KeyName, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &FKey, nullptr);
+        RegCreateKeyExA(HKEY_CURRENT_USER, KeyName, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &FKey,
+                        nullptr);
         DWORD Size = sizeof FOld;
-        FHadOld = RegQueryValueExA(FKey, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&FOld), &Size) ==
-                  ERROR_SUCCESS;
+        FHadOld = RegQueryValueExA(FKey, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&FOld),
+                                   &Size) == ERROR_SUCCESS;
         RegSetValueExA(FKey, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&Dpi), sizeof Dpi);
     }
     ~TLogPixels() {
         if (FHadOld)
-            RegSetValueExA(FKey, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&FOld), sizeof FOld);
+            RegSetValueExA(FKey, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&FOld),
+                           sizeof FOld);
         else
             RegDeleteValueA(FKey, "LogPixels");
         RegCloseKey(FKey);
@@ -156,8 +159,9 @@ private:
 TEST(HighDpiTest, TheThreeFormsAreLaidOutAtOneAndAHalfTimesTheirDesignAt144Dpi) {
     char Path[MAX_PATH];
     GetModuleFileNameA(nullptr, Path, MAX_PATH);
-    std::string Command = std::string("\"") + Path +
-                          "\" --gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=DISABLED_AtHighDpi.*";
+    std::string Command =
+        std::string("\"") + Path +
+        "\" --gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=DISABLED_AtHighDpi.*";
     TLogPixels HighDpi(144);
     STARTUPINFOA Startup = {};
     Startup.cb = sizeof Startup;
