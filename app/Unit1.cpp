@@ -84,7 +84,7 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     tmPoll->OnTimer = TNotifyEvent(this, &TfrmCardReader::tmPollTimer);
 
     anPoll = PlaceControl<TAnimate>(this, this, "anPoll", 318, 106, 16, 16);
-    anPoll->SetCommonAVI(aviFindComputer);
+    anPoll->SetResID(IDR_BUSY);
     anPoll->SetStopFrame(8);
 
     // The tray icon's menu is created further down; it is bound once it exists.

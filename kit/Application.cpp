@@ -2,6 +2,7 @@
 
 #include "kit/Exceptions.h"
 #include "kit/Forms.h"
+#include "kit/ScreenDpi.h"
 #include "kit/UniqueHandle.h"
 
 #include <objbase.h>
@@ -73,10 +74,12 @@ void TApplication::LoadProgramIcon() {
     EnumResourceNamesA(Module, RT_GROUP_ICON, &TakeFirstName, reinterpret_cast<LONG_PTR>(&Name));
     if (!Name)
         return;
-    // Shared icons: the system frees them with the module.
-    auto Load = [Module, Name](int Width, int Height) {
-        return reinterpret_cast<LPARAM>(LoadImageA(Module, Name, IMAGE_ICON, GetSystemMetrics(Width),
-                                                   GetSystemMetrics(Height), LR_SHARED));
+    // Shared icons: the system frees them with the module. The sizes are those of the window's
+    // DPI, which the icon has drawn, so the taskbar and Alt+Tab show it sharp.
+    const int Dpi = WindowDpi(FWindow->Handle());
+    auto Load = [Module, Name, Dpi](int Width, int Height) {
+        return reinterpret_cast<LPARAM>(LoadImageA(Module, Name, IMAGE_ICON, SystemMetricForDpi(Width, Dpi),
+                                                   SystemMetricForDpi(Height, Dpi), LR_SHARED));
     };
     SendMessageA(FWindow->Handle(), WM_SETICON, ICON_BIG, Load(SM_CXICON, SM_CYICON));
     SendMessageA(FWindow->Handle(), WM_SETICON, ICON_SMALL, Load(SM_CXSMICON, SM_CYSMICON));

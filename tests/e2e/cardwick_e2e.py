@@ -292,7 +292,12 @@ class MainWindow:
         check(info["class"] == "TfrmCardReader", "not the main window: %r" % info)
         self.by_name = {}
         self.all = ui.controls(hwnd)
-        for name, place in self.PLACES.items():
+        # On a scaled screen the places scale with the client area (338 pixels wide as designed),
+        # rounded as the program rounds them.
+        dpi = round(int(info["client"].split()[0]) * 96 / 338 / 24) * 24
+        scale = lambda v: (v * dpi + 48) // 96
+        for name, (left, top) in self.PLACES.items():
+            place = (scale(left), scale(top))
             found = [c for c in self.all if c["rect"][:2] == place]
             check(len(found) == 1, "%s not found at %r" % (name, place))
             self.by_name[name] = found[0]
