@@ -42,7 +42,7 @@ with Run("reconnecting by itself at an unattended desk") as run:
     sink = KeySink(env)
     run.on_exit(sink.close)
     sink.focus(ui)
-    cardwick = Cardwick(env)
+    cardwick = Cardwick(env, ui)
     run.on_exit(cardwick.kill)
     state = {}
 
