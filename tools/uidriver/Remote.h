@@ -27,24 +27,26 @@ private:
     HANDLE FHandle;
 };
 
-// A block of memory shared with the process that owns a window, unmapped on both sides with the
-// object.
+// A block of memory shared with the process that owns a window. Each process gets one section,
+// mapped into it at its first use and left there for the rest of its life: mapping or unmapping a
+// view in another process runs in one of that process's threads, and Wine's 32-bit half under the
+// user-mode emulator dies ("uncaught target signal 11") when such a request meets one of its threads
+// ending, as the thread of a busy animation does when it stops. One mapping per process leaves that
+// one chance, at the first read, instead of two at every read.
 class TRemoteBuffer {
 public:
     TRemoteBuffer(HWND owner, size_t size);
-    ~TRemoteBuffer();
     TRemoteBuffer(const TRemoteBuffer&) = delete;
     TRemoteBuffer& operator=(const TRemoteBuffer&) = delete;
 
-    LPARAM Address() const { return reinterpret_cast<LPARAM>(FAddress); }
+    LPARAM Address() const;
     std::vector<char> Read(size_t size) const;
     void Write(const void* data, size_t size);
 
+    struct TShared;
+
 private:
-    TUniqueHandle FProcess;
-    TUniqueHandle FSection;
-    void* FLocal = nullptr;
-    void* FAddress = nullptr;
+    TShared* FShared;
     size_t FSize;
 };
 
