@@ -99,6 +99,8 @@ class Environment:
         self.prefix = os.environ["WINEPREFIX"]
         self.ports_dir = os.environ["CARDWICK_PORTS_DIR"]
         self.ini = os.path.join(self.prefix, "drive_c", "windows", "cardwick.ini")
+        # Where Windows starts a program from the Run key.
+        self.system32 = os.path.join(self.prefix, "drive_c", "windows", "system32")
         self.work = tempfile.mkdtemp(prefix="cardwick-e2e-")
 
     def write_settings(self, general=None, ports=None):
@@ -426,9 +428,10 @@ class KeySink:
 class Cardwick:
     """The real program under Wine, with the locale pinned for the status line's time."""
 
-    def __init__(self, env):
+    def __init__(self, env, cwd=None):
+        """cwd: the current directory to start it in (a Linux path); the test's own by default."""
         environment = dict(os.environ, LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
-        self.process = subprocess.Popen(["wine", env.cardwick], env=environment,
+        self.process = subprocess.Popen(["wine", env.cardwick], env=environment, cwd=cwd,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def running(self):
