@@ -1,15 +1,99 @@
 # The Wine test environment: one fresh prefix per run inside the build folder, COM ports that
 # tests can point at reader-sim's pty, and a warm wineserver for the whole run. Sourced.
+#
+# Two kinds of prefix. A 64-bit prefix (the default) runs the 64-bit build and has no 32-bit half.
+# A 32-bit-capable prefix (CARDWICK_WINE_ARCH=win32) also has Wine's 32-bit half, which runs under
+# user-mode emulation here (scripts/lib.sh sets it up); it takes minutes to make, so a run makes it
+# once and copies it (wine_prefix_template).
 
 # COM ports the tests may use; COM1 and COM2 are left to the host's own serial devices.
 CARDWICK_TEST_PORTS=(COM3 COM4 COM5 COM6 COM7 COM8 COM9 COM10 COM11 COM12)
 
-wine_env_exports() {
-    local build=$1
-    export WINEPREFIX="$build/wine/prefix"
+# The native 64-bit loader starts every program: it hands a 32-bit program to the 32-bit loader
+# by itself, while `wine` from the distribution would start the emulated 32-bit loader first even
+# for a 64-bit program, seconds per start. Tests run `wine` from PATH, so it names this loader.
+CARDWICK_WINE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+CARDWICK_WINE64_LOADER=/usr/lib/wine/wine64
+CARDWICK_WINE32_LOADER=/usr/lib/wine/wine
+
+# What every Wine process of either kind needs, with no prefix named yet.
+wine_env_loader_exports() {
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
+    export CARDWICK_WINE_ARCH=${CARDWICK_WINE_ARCH:-win64}
+    if [ -x "$CARDWICK_WINE64_LOADER" ]; then
+        export WINELOADER=$CARDWICK_WINE64_LOADER
+        local bin="$CARDWICK_WINE_ROOT/build/wine-bin"
+        if [ ! -x "$bin/wine" ]; then
+            mkdir -p "$bin"
+            printf '#!/bin/sh\nexec %s "$@"\n' "$CARDWICK_WINE64_LOADER" >"$bin/wine.new"
+            chmod +x "$bin/wine.new"
+            mv -f "$bin/wine.new" "$bin/wine"
+        fi
+        case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
+    fi
+    if [ "$CARDWICK_WINE_ARCH" = win32 ]; then
+        # The emulated 32-bit loader cannot map Wine's shared user data without this reservation.
+        export QEMU_RESERVED_VA=0xf7000000
+    else
+        unset QEMU_RESERVED_VA
+    fi
+}
+
+wine_env_exports() {
+    local build=$1
+    wine_env_loader_exports
+    export WINEPREFIX="$build/wine/prefix"
     export CARDWICK_PORTS_DIR="$build/wine/ports"
+}
+
+# Boots a new prefix of the exported kind at $WINEPREFIX.
+wine_boot_prefix() {
+    if [ "$CARDWICK_WINE_ARCH" = win32 ]; then
+        wine wineboot -i >/dev/null 2>&1
+    elif [ -e "$CARDWICK_WINE32_LOADER" ] && [ "$(id -u)" = 0 ] && command -v unshare >/dev/null; then
+        # With the 32-bit loader present, every new prefix runs Wine's 32-bit set-up under emulation
+        # (minutes). Hidden from this boot alone, the loader cannot start and the 64-bit prefix is
+        # made in seconds, as on a machine without the 32-bit half.
+        unshare -m sh -c 'mount --bind /dev/null "$1" && exec wine wineboot -i' sh \
+            "$CARDWICK_WINE32_LOADER" >/dev/null 2>&1
+    else
+        wine wineboot -i >/dev/null 2>&1
+    fi
+    wineserver -w
+}
+
+# The folder of the booted prefix that new prefixes of the exported kind are copied from: one per
+# kind and Wine version, kept under build/ so that a run makes it once and a later run not at all.
+wine_template_dir() {
+    echo "$CARDWICK_WINE_ROOT/build/wine-templates/$CARDWICK_WINE_ARCH-$(wine --version 2>/dev/null || echo unknown)"
+}
+
+# Makes the template if it is missing. Safe to start in the background ahead of its use: a second
+# caller waits on the lock for the first to finish.
+wine_prefix_template() {
+    local template
+    template=$(wine_template_dir)
+    mkdir -p "$(dirname "$template")"
+    (
+        flock 9
+        if [ ! -f "$template/.complete" ]; then
+            rm -rf "$template"
+            mkdir -p "$template"
+            WINEPREFIX=$template wine_boot_prefix
+            WINEPREFIX=$template wineserver -k 2>/dev/null || true
+            WINEPREFIX=$template wineserver -w
+            touch "$template/.complete"
+        fi
+    ) 9>"$template.lock"
+}
+
+wine_prefix_from_template() {
+    local template
+    template=$(wine_template_dir)
+    wine_prefix_template
+    cp -a "$template/." "$WINEPREFIX/"
+    rm -f "$WINEPREFIX/.complete"
 }
 
 # Each port is registered once under HKLM\Software\Wine\Ports, pointing at a symlink of ours;
@@ -23,7 +107,11 @@ wine_env_setup() {
     wineserver -k 2>/dev/null || true
     rm -rf "$build/wine"
     mkdir -p "$WINEPREFIX" "$CARDWICK_PORTS_DIR"
-    wineboot -i >/dev/null 2>&1
+    if [ "$CARDWICK_WINE_ARCH" = win32 ]; then
+        wine_prefix_from_template
+    else
+        wine_boot_prefix
+    fi
     wine_env_fonts
     local regfile="$build/wine/ports.reg"
     {

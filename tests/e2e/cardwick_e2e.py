@@ -91,7 +91,9 @@ class Environment:
         parser.add_argument("--sim", required=True)
         parser.add_argument("--port", default="COM3")
         args = parser.parse_args(argv)
-        self.cardwick = args.cardwick
+        # The 32-bit tier runs these tests against the release's program, with the 64-bit build's
+        # test tools around it.
+        self.cardwick = os.environ.get("CARDWICK_E2E_CARDWICK") or args.cardwick
         self.uidriver = args.uidriver
         self.sink = args.sink
         self.sim = args.sim

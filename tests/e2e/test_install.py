@@ -7,8 +7,10 @@ a running Cardwick (closed, then replaced), and over one that does not answer (m
 3010); /NOSTARTUP removing the value; the waited-on quiet uninstall while Cardwick runs, which takes
 everything away and leaves cardwick.ini.
 
-The installer, its install folder and registry view are parameters: 64-bit Wine runs the amd64
-variant of the release script here; the 32-bit tier runs the real x86 installer the same way."""
+The installer, its install folder and registry view are parameters, by default those of the program
+under test: the real x86 release installer for the 32-bit program (Program Files (x86), the 32-bit
+registry view, the zip beside it checked too), the 64-bit variant of the same script for the 64-bit
+build."""
 
 import argparse
 import filecmp
@@ -16,20 +18,35 @@ import os
 import signal
 import struct
 import subprocess
+import zipfile
 
 from cardwick_e2e import (Cardwick, Environment, Failure, KeySink, ReaderSim, Run, UiDriver, check,
                           find_main_window, wait_until)
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--installer", required=True)
-parser.add_argument("--install-dir", default="C:\\Program Files\\Orvela Cardwick")
-parser.add_argument("--reg-view", type=int, choices=(32, 64), default=64)
+parser.add_argument("--install-dir", help="by default Program Files, or Program Files (x86) for x86")
+parser.add_argument("--reg-view", type=int, choices=(32, 64), help="by default the program's own")
 args, rest = parser.parse_known_args()
 env = Environment(rest + ["--port", "COM7"])
+# The 32-bit tier tests the release's own installer, beside the zip it ships with.
+args.installer = os.environ.get("CARDWICK_E2E_INSTALLER") or args.installer
+
+
+def pe_machine(path):
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    at = struct.unpack_from("<I", data, 0x3C)[0]
+    check(data[at:at + 4] == b"PE\0\0", "%s is not a PE file" % path)
+    return struct.unpack_from("<H", data, at + 4)[0]
+
+
+X86 = pe_machine(env.cardwick) == 0x14C
 
 PRODUCT = "Orvela Cardwick"
-INSTALL_DIR = args.install_dir
-VIEW = args.reg_view
+INSTALL_DIR = args.install_dir or "C:\\Program Files%s\\Orvela Cardwick" % (" (x86)" if X86 else "")
+# Where Windows keeps the registry values of a program of this kind, and the other view.
+VIEW = args.reg_view or (32 if X86 else 64)
 OTHER_VIEW = 96 - VIEW
 RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvelaCardwick"
@@ -158,6 +175,16 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         check(entry["QuietUninstallString"] == '"%s\\Uninstall.exe" /S _?=%s' % (INSTALL_DIR, INSTALL_DIR),
               "QuietUninstallString %r" % entry["QuietUninstallString"])
 
+    def zip_ships_the_tested_program():
+        # The release's two packages come from one build: the zip beside the installer holds the
+        # very program this run tested, and the licence.
+        name = os.path.basename(args.installer).replace("-setup.exe", "-win32.zip")
+        with zipfile.ZipFile(os.path.join(os.path.dirname(args.installer), name)) as archive:
+            shipped = archive.read("Cardwick.exe")
+            check("LICENSE.txt" in archive.namelist(), "no LICENSE.txt in the zip")
+        with open(state["build_exe"], "rb") as f:
+            check(shipped == f.read(), "the zip's Cardwick.exe differs from the program tested")
+
     def from_system32_reads_and_ok_keeps_the_value():
         sink.focus(ui)
         # Where Windows starts it from the Run key; it connects with the installer's settings.
@@ -243,6 +270,8 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
              fleet_install)
     run.step("quoted start-up value, Publisher, EstimatedSize, InstallLocation, QuietUninstallString",
              registry_in_the_programs_view)
+    if X86:
+        run.step("the zip ships the program tested and the licence", zip_ships_the_tested_program)
     run.step("started in system32 it reads with the fleet settings; OK keeps the start-up value",
              from_system32_reads_and_ok_keeps_the_value)
     run.step("silent upgrade closes the running copy and replaces it", upgrade_closes_the_running_copy)

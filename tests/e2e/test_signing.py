@@ -6,6 +6,7 @@ nothing is signed."""
 
 import argparse
 import os
+import struct
 import subprocess
 import tempfile
 
@@ -19,6 +20,10 @@ parser.add_argument("--icon", required=True)
 args, rest = parser.parse_known_args()
 env = Environment(rest)
 
+with open(env.cardwick, "rb") as f:
+    head = f.read(4096)
+# The installer's kind follows the program under test (the 32-bit tier runs x86 programs only).
+ARCH = "x86" if struct.unpack_from("<H", head, struct.unpack_from("<I", head, 0x3C)[0] + 4)[0] == 0x14C else "amd64"
 INSTALL_DIR = "C:\\Signing Test"
 INSTALL_PATH = os.path.join(env.prefix, "drive_c", "Signing Test")
 work = tempfile.mkdtemp(prefix="cardwick-signing-")
@@ -30,7 +35,7 @@ def make_installer(output, signing):
     environment.pop("CARDWICK_TIMESTAMP_URL", None)
     if signing:
         environment.update(CARDWICK_SIGN_CERT=cert, CARDWICK_SIGN_KEY=key)
-    subprocess.run([args.make_installer, "amd64", env.cardwick, args.readme, args.license, args.icon,
+    subprocess.run([args.make_installer, ARCH, env.cardwick, args.readme, args.license, args.icon,
                     os.environ.get("CARDWICK_VERSION", "1.2.0"), output], env=environment, check=True,
                    capture_output=True)
 
