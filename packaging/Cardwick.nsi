@@ -180,9 +180,24 @@ Section "!${PRODUCT}" SecProgram
   Delete "$INSTDIR\Cardwick-old-*.exe"
   ; "try": a file in use sets the error flag instead of asking (and, silently, skipping it).
   SetOverwrite try
-  ClearErrors
-  File "/oname=Cardwick.exe" "${EXE}"
-  ${If} ${Errors}
+  ; A program that has just ended may hold its file for a moment longer.
+  StrCpy $R9 0
+  ${Do}
+    ClearErrors
+    File "/oname=Cardwick.exe" "${EXE}"
+    ; Checking the error flag clears it: keep the answer.
+    StrCpy $R8 0
+    IfErrors 0 +2
+      StrCpy $R8 1
+    ${If} $R8 == 0
+    ${OrIf} $Closed != 1
+    ${OrIf} $R9 >= 10
+      ${Break}
+    ${EndIf}
+    IntOp $R9 $R9 + 1
+    Sleep 300
+  ${Loop}
+  ${If} $R8 == 1
     Push "Cardwick.exe"
     Call MoveAside
     ClearErrors
@@ -306,9 +321,11 @@ Section "Uninstall"
   Delete /REBOOTOK "$INSTDIR\Cardwick-old-*.exe"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
-  ; Started in place, the uninstaller is itself running: its file goes to the temporary folder
-  ; (same volume as a rule) to be deleted at the next restart, so the install folder can go now.
-  ${If} $EXEPATH == "$INSTDIR\Uninstall.exe"
+  ; Started in place (_?=), the uninstaller is itself running and its file cannot be deleted: it
+  ; goes to the temporary folder (same volume as a rule) to be deleted at the next restart, so the
+  ; install folder can go now.
+  Delete "$INSTDIR\Uninstall.exe"
+  ${If} ${FileExists} "$INSTDIR\Uninstall.exe"
     System::Call 'kernel32::GetTickCount() i .R1'
     StrCpy $R2 "$TEMP\Cardwick-uninstall-$R1.exe"
     Rename "$INSTDIR\Uninstall.exe" $R2

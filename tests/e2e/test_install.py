@@ -52,7 +52,8 @@ RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvelaCardwick"
 PENDING_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
 CARD = "0004211311"
-REBOOT_REQUIRED = 3010
+# ERROR_SUCCESS_REBOOT_REQUIRED (3010); a Wine program's exit status on Linux keeps its low byte.
+REBOOT_REQUIRED = 3010 & 0xFF
 
 
 def unix_path(windows_path):

@@ -24,8 +24,9 @@ with open(env.cardwick, "rb") as f:
     head = f.read(4096)
 # The installer's kind follows the program under test (the 32-bit tier runs x86 programs only).
 ARCH = "x86" if struct.unpack_from("<H", head, struct.unpack_from("<I", head, 0x3C)[0] + 4)[0] == 0x14C else "amd64"
-INSTALL_DIR = "C:\\Signing Test"
-INSTALL_PATH = os.path.join(env.prefix, "drive_c", "Signing Test")
+# No space: /D= takes the rest of the line unquoted, and Wine would quote an argument with one.
+INSTALL_DIR = "C:\\SigningTest"
+INSTALL_PATH = os.path.join(env.prefix, "drive_c", "SigningTest")
 work = tempfile.mkdtemp(prefix="cardwick-signing-")
 cert, key = os.path.join(work, "cert.pem"), os.path.join(work, "key.pem")
 
