@@ -98,8 +98,13 @@ Var Closed
 
 ; Asks every Cardwick of this session to end as Restart Manager would (its main window agrees to
 ; WM_QUERYENDSESSION and ends at WM_ENDSESSION with ENDSESSION_CLOSEAPP), and waits for each process
-; to be gone. A copy that does not end (one of another session is not seen at all) is left running:
-; its file is then moved aside instead. Sets $Closed to 1 when one ended.
+; to be gone. A copy that does not take the message in time (a hung one) is left running, as is one of
+; another session, which is not seen at all: its file is then moved aside instead. Sets $Closed to 1
+; when one ended. The bounds are generous: where the program runs emulated, a message or a process's
+; end can take seconds, and a copy that answered is waited for until it has gone.
+!define CLOSE_MESSAGE_MS 15000
+!define CLOSE_EXIT_MS 60000
+!define SMTO_NORMAL 0
 !macro CLOSE_RUNNING_CARDWICK un
 Function ${un}CloseRunningCardwick
   Push $R0
@@ -119,11 +124,18 @@ Function ${un}CloseRunningCardwick
     System::Call 'user32::GetWindowThreadProcessId(p R0, *i .R1)'
     System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i R1) p .R2'
     DetailPrint "Closing the running Cardwick (process $R1)"
-    SendMessage $R0 ${WM_QUERYENDSESSION} 0 ${ENDSESSION_CLOSEAPP} $R3 /TIMEOUT=5000
-    SendMessage $R0 ${WM_ENDSESSION} 1 ${ENDSESSION_CLOSEAPP} $R3 /TIMEOUT=5000
+    ; The answer to the query does not matter (Restart Manager ends the program all the same), its
+    ; delivery does: SendMessageTimeout returns 0 when the window did not take the message in time,
+    ; and a window that does not answer the query will not answer the end either.
+    System::Call 'user32::SendMessageTimeoutW(p R0, i ${WM_QUERYENDSESSION}, p 0, p ${ENDSESSION_CLOSEAPP}, i ${SMTO_NORMAL}, i ${CLOSE_MESSAGE_MS}, *p .R4) p .R3'
+    ${If} $R3 != 0
+      System::Call 'user32::SendMessageTimeoutW(p R0, i ${WM_ENDSESSION}, p 1, p ${ENDSESSION_CLOSEAPP}, i ${SMTO_NORMAL}, i ${CLOSE_MESSAGE_MS}, *p .R4) p .R3'
+    ${EndIf}
     StrCpy $R4 -1
     ${If} $R2 != 0
-      System::Call 'kernel32::WaitForSingleObject(p R2, i 10000) i .R4'
+      ${If} $R3 != 0
+        System::Call 'kernel32::WaitForSingleObject(p R2, i ${CLOSE_EXIT_MS}) i .R4'
+      ${EndIf}
       System::Call 'kernel32::CloseHandle(p R2)'
     ${EndIf}
     ${If} $R4 != 0
@@ -180,7 +192,8 @@ Section "!${PRODUCT}" SecProgram
   Delete "$INSTDIR\Cardwick-old-*.exe"
   ; "try": a file in use sets the error flag instead of asking (and, silently, skipping it).
   SetOverwrite try
-  ; A program that has just ended may hold its file for a moment longer.
+  ; A program that has just ended may hold its file for a moment longer (up to 20 s, for slow
+  ; machines; only after a copy was closed).
   StrCpy $R9 0
   ${Do}
     ClearErrors
@@ -191,11 +204,11 @@ Section "!${PRODUCT}" SecProgram
       StrCpy $R8 1
     ${If} $R8 == 0
     ${OrIf} $Closed != 1
-    ${OrIf} $R9 >= 10
+    ${OrIf} $R9 >= 40
       ${Break}
     ${EndIf}
     IntOp $R9 $R9 + 1
-    Sleep 300
+    Sleep 500
   ${Loop}
   ${If} $R8 == 1
     Push "Cardwick.exe"
@@ -304,9 +317,70 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+; Run in place (_?=, as the QuietUninstallString does, so that a deployment tool can wait for it),
+; the uninstaller cannot delete its own file, nor rename it: it reads itself as it runs and shares the
+; file with readers only. So it leaves that file and the folder to a copy of itself in the temporary
+; folder, which waits for this process to end and then deletes them (/CLEANUP=process), and deletes
+; itself at the next restart, as an uninstaller run from its copy always does.
+!define CLEANUP_WAIT_MS 120000
+
 Function un.onInit
   SetRegView ${REG_VIEW}
   SetShellVarContext all
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/CLEANUP=" $R1
+  ${IfNot} ${Errors}
+    Call un.CleanUpAfter
+    Quit
+  ${EndIf}
+FunctionEnd
+
+; $R1: the process whose end to wait for.
+Function un.CleanUpAfter
+  ; Not the install folder as the current directory: it would keep the folder.
+  SetOutPath "$TEMP"
+  IntOp $R1 $R1 + 0
+  System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i R1) p .R2'
+  ${If} $R2 != 0
+    System::Call 'kernel32::WaitForSingleObject(p R2, i ${CLEANUP_WAIT_MS}) i .R3'
+    System::Call 'kernel32::CloseHandle(p R2)'
+  ${EndIf}
+  ; An ended process may hold its file for a moment longer.
+  StrCpy $R4 0
+  ${Do}
+    Delete "$INSTDIR\Uninstall.exe"
+    ${IfNot} ${FileExists} "$INSTDIR\Uninstall.exe"
+    ${OrIf} $R4 >= 40
+      ${Break}
+    ${EndIf}
+    IntOp $R4 $R4 + 1
+    Sleep 500
+  ${Loop}
+  Delete /REBOOTOK "$INSTDIR\Uninstall.exe"
+  RMDir /REBOOTOK "$INSTDIR"
+  System::Call 'kernel32::MoveFileExW(w "$EXEPATH", p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT})'
+FunctionEnd
+
+; Starts the copy that removes this uninstaller's file and the folder once it has ended. Sets the
+; error flag when it could not.
+Function un.StartCleanUp
+  System::Call 'kernel32::GetCurrentProcessId() i .R1'
+  System::Call 'kernel32::GetTickCount() i .R2'
+  StrCpy $R2 "$TEMP\Cardwick-uninstall-$R2.exe"
+  System::Call 'kernel32::CopyFileW(w "$EXEPATH", w R2, i 0) i .R3'
+  ClearErrors
+  ${If} $R3 == 0
+    SetErrors
+    Return
+  ${EndIf}
+  ; Exec starts it in the output folder: not the install folder, which it is to remove.
+  SetOutPath "$TEMP"
+  Exec '"$R2" /S /CLEANUP=$R1 _?=$INSTDIR'
+  ${If} ${Errors}
+    Delete $R2
+    SetErrors
+  ${EndIf}
 FunctionEnd
 
 ; cardwick.ini, in the Windows directory or a user's virtual store, is the user's data: it stays.
@@ -321,18 +395,20 @@ Section "Uninstall"
   Delete /REBOOTOK "$INSTDIR\Cardwick-old-*.exe"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
-  ; Started in place (_?=), the uninstaller is itself running and its file cannot be deleted: it
-  ; goes to the temporary folder (same volume as a rule) to be deleted at the next restart, so the
-  ; install folder can go now.
   Delete "$INSTDIR\Uninstall.exe"
+  StrCpy $R5 0
   ${If} ${FileExists} "$INSTDIR\Uninstall.exe"
-    System::Call 'kernel32::GetTickCount() i .R1'
-    StrCpy $R2 "$TEMP\Cardwick-uninstall-$R1.exe"
-    Rename "$INSTDIR\Uninstall.exe" $R2
-    System::Call 'kernel32::MoveFileExW(w R2, p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT})'
+  ${AndIf} $EXEDIR == $INSTDIR
+    Call un.StartCleanUp
+    ${IfNot} ${Errors}
+      StrCpy $R5 1
+      DetailPrint "Uninstall.exe and the folder go as soon as the uninstaller has ended."
+    ${EndIf}
   ${EndIf}
-  Delete /REBOOTOK "$INSTDIR\Uninstall.exe"
-  RMDir /REBOOTOK "$INSTDIR"
+  ${If} $R5 == 0
+    Delete /REBOOTOK "$INSTDIR\Uninstall.exe"
+    RMDir /REBOOTOK "$INSTDIR"
+  ${EndIf}
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -255,17 +255,24 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         wait_until(lambda: len(ui.tray_icons()) == 1, 30, "the tray icon")
         settings = ini_lines()
         quiet = reg_value(UNINSTALL_KEY, "QuietUninstallString", VIEW)
-        check(quiet is not None, "no QuietUninstallString")
-        # What a deployment tool does: start it and wait for its end and exit code.
-        run_wine(INSTALL_DIR + "\\Uninstall.exe", "/S", "_?=" + INSTALL_DIR)
+        check(quiet is not None and quiet.startswith('"'), "QuietUninstallString %r" % quiet)
+        # What a deployment tool does: start that command line and wait for its end and exit code.
+        # Each word a separate argument, so that Wine passes the line as it stands (it would quote
+        # an argument with a space in it, and the uninstaller takes _?= only unquoted).
+        program, _, options = quiet[1:].partition('"')
+        run_wine(program, *options.split())
+        # Done by the process waited on: it ran in place and not from a copy that outlives it.
         check(cardwick.wait_exit(10), "the running copy was not closed")
-        check(not os.path.exists(INSTALL_PATH), "the install folder is left: %r" % (
-            os.listdir(INSTALL_PATH) if os.path.isdir(INSTALL_PATH) else None))
+        for name in ("Cardwick.exe", "README.txt", "LICENSE.txt"):
+            check(not os.path.exists(os.path.join(INSTALL_PATH, name)), "%s is left at the uninstaller's end" % name)
         check(not os.path.exists(SHORTCUT), "the shortcut is left")
         check(reg_value(UNINSTALL_KEY, "DisplayName", VIEW) is None, "the entry is left")
         check(reg_value(RUN_KEY, PRODUCT, VIEW) is None, "the start-up value is left")
         check(ui.tray_icons() == [], "tray icons left %r" % ui.tray_icons())
         check(ini_lines() == settings, "cardwick.ini changed")
+        # The uninstaller's own file and the folder go once it has ended, not at a restart.
+        wait_until(lambda: not os.path.exists(INSTALL_PATH), 120, "the install folder to go (%r)" % (
+            os.listdir(INSTALL_PATH) if os.path.isdir(INSTALL_PATH) else None))
 
     run.step("/S /PORT /BAUD /PARITY: program, README, LICENSE, shortcut, cardwick.ini in the program's format",
              fleet_install)

@@ -10,7 +10,7 @@ import struct
 import subprocess
 import tempfile
 
-from cardwick_e2e import Environment, Run, check
+from cardwick_e2e import Environment, Run, check, wait_until
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--make-installer", required=True)
@@ -69,7 +69,8 @@ with Run("signed packages") as run:
             check(verified(path), "the installed %s's signature does not verify" % name)
         subprocess.run(["wine", INSTALL_DIR + "\\Uninstall.exe", "/S", "_?=" + INSTALL_DIR], check=True,
                        capture_output=True, timeout=180)
-        check(not os.path.exists(INSTALL_PATH), "the test install is left")
+        # The uninstaller's own file goes once it has ended.
+        wait_until(lambda: not os.path.exists(INSTALL_PATH), 120, "the test install to go")
 
     run.step("a throwaway self-signed certificate", certificate)
     run.step("no certificate: the installer is unsigned", unsigned_without_a_certificate)
