@@ -137,6 +137,16 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         run.on_exit(cardwick.kill)
         return cardwick
 
+    def stop(cardwick):
+        """Kills a copy and waits for its tray icon to go: the notification area keeps a killed
+        program's icon for a moment, which would pass for the next copy's."""
+        cardwick.kill()
+        wait_until(lambda: ui.tray_icons() == [], 60, "the killed copy's tray icon to go")
+
+    def wait_started():
+        # Generous: where the 32-bit half runs emulated, a program's start takes many seconds.
+        wait_until(lambda: len(ui.tray_icons()) == 1, 120, "the started copy's tray icon")
+
     def marked_copy():
         """Makes the installed program differ from the build's (trailing bytes, still a program), so
         that a replaced file can be told from one left alone."""
@@ -209,12 +219,12 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         check(command == STARTUP_VALUE, "OK changed the start-up value to %r" % command)
 
     def upgrade_closes_the_running_copy():
-        state["cardwick"].kill()
+        stop(state["cardwick"])
         marked_copy()
         cardwick = start_installed()
-        wait_until(lambda: len(ui.tray_icons()) == 1, 30, "the marked copy's tray icon")
+        wait_started()
         run_wine(args.installer, "/S")
-        check(cardwick.wait_exit(10), "the running copy was not closed")
+        check(cardwick.wait_exit(60), "the running copy was not closed")
         check(filecmp.cmp(INSTALLED_EXE, state["build_exe"], shallow=False), "the old program is in place")
         check(ui.tray_icons() == [], "tray icons left %r" % ui.tray_icons())
         check(ui.message_box(0) is None, "a message box is left")
@@ -223,7 +233,7 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
     def upgrade_over_a_copy_that_does_not_answer():
         marked_copy()
         cardwick = start_installed()
-        wait_until(lambda: len(ui.tray_icons()) == 1, 30, "the marked copy's tray icon")
+        wait_started()
         # A hung program: it cannot answer the close.
         os.kill(cardwick.process.pid, signal.SIGSTOP)
         try:
@@ -236,7 +246,7 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         pending = subprocess.run(["wine", "reg", "query", PENDING_KEY, "/v", "PendingFileRenameOperations"],
                                  capture_output=True, text=True, errors="replace").stdout
         check(aside[0] in pending, "%s is not deleted at the restart: %r" % (aside[0], pending))
-        cardwick.kill()
+        stop(cardwick)
 
     def nostartup_removes_the_value():
         before = ini_lines()
@@ -252,7 +262,7 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
 
     def quiet_uninstall_while_running():
         cardwick = start_installed()
-        wait_until(lambda: len(ui.tray_icons()) == 1, 30, "the tray icon")
+        wait_started()
         settings = ini_lines()
         quiet = reg_value(UNINSTALL_KEY, "QuietUninstallString", VIEW)
         check(quiet is not None and quiet.startswith('"'), "QuietUninstallString %r" % quiet)
@@ -262,7 +272,7 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         program, _, options = quiet[1:].partition('"')
         run_wine(program, *options.split())
         # Done by the process waited on: it ran in place and not from a copy that outlives it.
-        check(cardwick.wait_exit(10), "the running copy was not closed")
+        check(cardwick.wait_exit(60), "the running copy was not closed")
         for name in ("Cardwick.exe", "README.txt", "LICENSE.txt"):
             check(not os.path.exists(os.path.join(INSTALL_PATH, name)), "%s is left at the uninstaller's end" % name)
         check(not os.path.exists(SHORTCUT), "the shortcut is left")
