@@ -11,6 +11,10 @@
 #include "settings/SettingText.h"
 #include "settings/Unit2.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
 namespace {
 
 const char InvalidPortSettingsText[] =
@@ -20,13 +24,55 @@ const char InvalidPortSettingsText[] =
 constexpr int IdleImage = 0;
 constexpr int ReadingImage = 1;
 
+// Port, baud rate and parity from the file onto the driver, with 8 data bits and 1 stop bit.
+// Quietly (a try to reconnect, every few seconds with nobody at the desk), a missing value or a
+// baud rate that is not a number fails the try without a box.
+bool ApplyPortSettings(TCommPortDriver& Comm, bool Quietly) {
+    auto Missing = [Quietly] {
+        if (!Quietly)
+            MessageDlg(InvalidPortSettingsText, mtWarning);
+        return false;
+    };
+    const std::string Port = ReadSettingString("Ports", "Port");
+    if (Port.empty())
+        return Missing();
+    Comm.SetPortName("\\\\.\\" + Port);
+    const std::string BaudRate = ReadSettingString("Ports", "Baud rate");
+    if (BaudRate.empty())
+        return Missing();
+    int32_t Rate = 0;
+    if (!Quietly)
+        // Not caught here: a value that is not a number reaches the standard error display.
+        Rate = StrToInt(BaudRate);
+    else if (!TryStrToInt(BaudRate, Rate))
+        return false;
+    Comm.SetBaudRateValue(static_cast<std::uint32_t>(Rate));
+    const std::string Parity = ReadSettingString("Ports", "Parity");
+    if (Parity.empty())
+        return Missing();
+    // Only the exact word turns parity off; any other text, "none" included, means even parity.
+    Comm.SetParity(Parity == "None" ? ptNONE : ptEVEN);
+    Comm.SetStopBits(sb1BITS);
+    Comm.SetDataBits(db8BITS);
+    return true;
+}
+
+// Whether a window is one of this program's own (its main window, a box, a dialog).
+bool OwnWindow(HWND Window) {
+    DWORD Process = 0;
+    GetWindowThreadProcessId(Window, &Process);
+    return Process == GetCurrentProcessId();
+}
+
 } // namespace
 
 class TfrmCardReader::TLinkHost final : public TReaderLinkHost {
 public:
     explicit TLinkHost(TfrmCardReader& Form) : Form(Form) {}
 
-    bool LoadSettings() override { return Form.LoadSettings(); }
+    bool LoadSettings(bool Quietly) override {
+        return Quietly ? ApplyPortSettings(*Form.Comm, true) : Form.LoadSettings();
+    }
     void ApplyLineSettings(const std::string& PortName, std::uint32_t BaudRate, bool EvenParity) override {
         Form.Comm->SetPortName(PortName);
         Form.Comm->SetBaudRateValue(BaudRate);
@@ -59,7 +105,25 @@ public:
         // The window may be hidden in the notification area.
         Form.Show();
         Form.BringToFront();
+        const std::size_t OuterBox = std::exchange(FErrorBox, Application->OpenMessageBoxes());
+        struct TBoxGone {
+            std::size_t& ErrorBox;
+            std::size_t Outer;
+            ~TBoxGone() { ErrorBox = Outer; }
+        } BoxGone{FErrorBox, OuterBox};
         MessageDlg(Text, mtError);
+    }
+    bool CloseErrorBox() override { return FErrorBox != NoBox && Application->CloseMessageBox(FErrorBox); }
+    void KeepForeground() override {
+        const HWND Window = GetForegroundWindow();
+        FForeground = Window && !OwnWindow(Window) ? Window : nullptr;
+    }
+    // The box has gone and its owner, the main window, took the activation with it; as the
+    // foreground process the program may hand it on.
+    void RestoreForeground() override {
+        if (FForeground && IsWindow(FForeground) && !OwnWindow(FForeground))
+            SetForegroundWindow(FForeground);
+        FForeground = nullptr;
     }
     void ShowConnected(bool Connected) override {
         Form.sbStatus->SetPanelText(0, Connected ? "Connected" : "Disconnected");
@@ -95,7 +159,12 @@ public:
     void SetReconnectTimer(bool Enabled) override { Form.tmReconnect->SetEnabled(Enabled); }
 
 private:
+    static constexpr std::size_t NoBox = SIZE_MAX;
+
     TfrmCardReader& Form;
+    // Where the error box now open stands among the program's open boxes.
+    std::size_t FErrorBox = NoBox;
+    HWND FForeground = nullptr;
 };
 
 void TfrmCardReader::TLinkHostDeleter::operator()(TLinkHost* Host) const {
@@ -137,29 +206,7 @@ void TfrmCardReader::tmPollTimer(TObject*) {
 }
 
 bool TfrmCardReader::LoadSettings() {
-    const std::string Port = ReadSettingString("Ports", "Port");
-    if (Port.empty()) {
-        MessageDlg(InvalidPortSettingsText, mtWarning);
-        return false;
-    }
-    Comm->SetPortName("\\\\.\\" + Port);
-    const std::string BaudRate = ReadSettingString("Ports", "Baud rate");
-    if (BaudRate.empty()) {
-        MessageDlg(InvalidPortSettingsText, mtWarning);
-        return false;
-    }
-    // Not caught here: a value that is not a number reaches the standard error display.
-    Comm->SetBaudRateValue(static_cast<std::uint32_t>(StrToInt(BaudRate)));
-    const std::string Parity = ReadSettingString("Ports", "Parity");
-    if (Parity.empty()) {
-        MessageDlg(InvalidPortSettingsText, mtWarning);
-        return false;
-    }
-    // Only the exact word turns parity off; any other text, "none" included, means even parity.
-    Comm->SetParity(Parity == "None" ? ptNONE : ptEVEN);
-    Comm->SetStopBits(sb1BITS);
-    Comm->SetDataBits(db8BITS);
-    return true;
+    return ApplyPortSettings(*Comm, false);
 }
 
 void TfrmCardReader::btnConnectClick(TObject*) {

@@ -84,7 +84,7 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     tmPoll->OnTimer = TNotifyEvent(this, &TfrmCardReader::tmPollTimer);
 
     anPoll = PlaceControl<TAnimate>(this, this, "anPoll", 318, 106, 16, 16);
-    anPoll->SetCommonAVI(aviFindComputer);
+    anPoll->SetResID(IDR_BUSY);
     anPoll->SetStopFrame(8);
 
     // The tray icon's menu is created further down; it is bound once it exists.
@@ -162,9 +162,7 @@ void TfrmCardReader::FormCreate(TObject*) {
     ilIcons->GetIcon(0, *Icon());
     ilIcons->GetIcon(0, *tniIcon->Icon());
     tniIcon->SetIconVisible(true);
-    btnConnectClick(this);
-    if (Comm->Connected())
-        btnReadCardIDClick(this);
+    Link().ConnectAndStartReading();
 }
 
 void TfrmCardReader::FormShow(TObject*) {
@@ -211,7 +209,7 @@ void TfrmCardReader::btnPropertiesClick(TObject*) {
 
 // Only the port is closed; the message loop ends at its next turn.
 void TfrmCardReader::btnExitClick(TObject*) {
-    Comm->Disconnect();
+    Link().Exit();
     Application->Terminate();
 }
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Checks a built Cardwick.exe for what users rely on and no test program can show from inside:
 the processor it is for, its version resource against the project's version and the names
-allow-listing rules use, no manifest that asks
-for an execution level (Windows virtualises the settings file only for a program without one), and
-no MinGW runtime DLL among its imports (it is copied alone onto the target machine).
+allow-listing rules use, its manifest (common controls 6, the supported Windows versions,
+per-monitor DPI awareness with its fallbacks, and no execution level: Windows virtualises the
+settings file only for a program without one), and no MinGW runtime DLL among its imports (it is
+copied alone onto the target machine).
 
 usage: check_executable.py EXE --machine i386|amd64 --version 1.2.0.0
 Exits 1 with one line per fault."""
@@ -11,10 +12,24 @@ Exits 1 with one line per fault."""
 import argparse
 import struct
 import sys
+import xml.etree.ElementTree as ElementTree
 
 MACHINES = {"i386": 0x014C, "amd64": 0x8664}
 RT_VERSION = 16
 RT_MANIFEST = 24
+
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
+SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+COMMON_CONTROLS = ("Microsoft.Windows.Common-Controls", "6.0.0.0", "6595b64144ccf1df")
+# Windows 7, 8, 8.1, and 10 and 11 (which share one entry).
+SUPPORTED_OS = {
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "Windows 7",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "Windows 8",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "Windows 8.1",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "Windows 10 and 11",
+}
 
 
 class Image:
@@ -117,10 +132,11 @@ def check(image, machine, version):
         if lower.startswith(("libstdc++", "libgcc", "libwinpthread")):
             faults.append("imports the MinGW runtime DLL %s: link it statically" % name)
 
-    for manifest in image.resources(RT_MANIFEST):
-        if b"requestedExecutionLevel" in manifest:
-            faults.append("a manifest asks for an execution level: Windows would not virtualise "
-                          "the settings file for a standard user")
+    manifests = image.resources(RT_MANIFEST)
+    if len(manifests) != 1:
+        faults.append("%d manifests instead of one" % len(manifests))
+    for manifest in manifests:
+        faults += check_manifest(manifest, version)
 
     numbers = [int(part) for part in version.split(".")]
     numbers += [0] * (4 - len(numbers))
@@ -151,6 +167,45 @@ def check(image, machine, version):
         for key, wanted in (("InternalName", "Cardwick"), ("OriginalFilename", "Cardwick.exe")):
             if texts.get(key) != wanted:
                 faults.append("%s %r, not %r" % (key, texts.get(key), wanted))
+    return faults
+
+
+def check_manifest(text, version):
+    """The faults of one application manifest."""
+    faults = []
+    if b"requestedExecutionLevel" in text or b"trustInfo" in text:
+        faults.append("the manifest asks for an execution level: Windows would not virtualise "
+                      "the settings file for a standard user")
+    try:
+        root = ElementTree.fromstring(text)
+    except ElementTree.ParseError as error:
+        return faults + ["the manifest is not well-formed XML: %s" % error]
+
+    identity = root.find(ASM_V1 + "assemblyIdentity")
+    if identity is None or identity.get("version") != version:
+        faults.append("the manifest's own version is %r, the project says %s"
+                      % (None if identity is None else identity.get("version"), version))
+
+    dependencies = [(a.get("name"), a.get("version"), (a.get("publicKeyToken") or "").lower())
+                    for a in root.iter(ASM_V1 + "assemblyIdentity") if a is not identity]
+    if COMMON_CONTROLS not in dependencies:
+        faults.append("the manifest does not depend on common controls version 6")
+
+    listed = {(e.get("Id") or "").lower() for e in root.iter(COMPATIBILITY + "supportedOS")}
+    for guid, name in SUPPORTED_OS.items():
+        if guid not in listed:
+            faults.append("the manifest does not list %s as supported" % name)
+
+    def setting(tag):
+        found = [e.text or "" for e in root.iter(tag)]
+        return found[0].strip().lower() if len(found) == 1 else None
+
+    # Per monitor v2 where Windows has it (10 1703 on), else per monitor (8.1), else system DPI.
+    awareness = setting(SETTINGS_2016 + "dpiAwareness")
+    if awareness is None or [p.strip() for p in awareness.split(",")][:2] != ["permonitorv2", "permonitor"]:
+        faults.append("the manifest's dpiAwareness is %r, not \"PerMonitorV2, PerMonitor\"" % awareness)
+    if setting(SETTINGS_2005 + "dpiAware") != "true/pm":
+        faults.append("the manifest's dpiAware is %r, not \"true/pm\"" % setting(SETTINGS_2005 + "dpiAware"))
     return faults
 
 

@@ -2,8 +2,12 @@
 
 #include "kit/Exceptions.h"
 #include "kit/Forms.h"
+#include "kit/ScreenDpi.h"
+#include "kit/UniqueHandle.h"
 
 #include <objbase.h>
+
+#include <utility>
 
 namespace {
 // Constant-initialised pointer to a lazily built object: any static constructor in any unit may
@@ -70,10 +74,12 @@ void TApplication::LoadProgramIcon() {
     EnumResourceNamesA(Module, RT_GROUP_ICON, &TakeFirstName, reinterpret_cast<LONG_PTR>(&Name));
     if (!Name)
         return;
-    // Shared icons: the system frees them with the module.
-    auto Load = [Module, Name](int Width, int Height) {
-        return reinterpret_cast<LPARAM>(LoadImageA(Module, Name, IMAGE_ICON, GetSystemMetrics(Width),
-                                                   GetSystemMetrics(Height), LR_SHARED));
+    // Shared icons: the system frees them with the module. The sizes are those of the window's
+    // DPI, which the icon has drawn, so the taskbar and Alt+Tab show it sharp.
+    const int Dpi = WindowDpi(FWindow->Handle());
+    auto Load = [Module, Name, Dpi](int Width, int Height) {
+        return reinterpret_cast<LPARAM>(LoadImageA(Module, Name, IMAGE_ICON, SystemMetricForDpi(Width, Dpi),
+                                                   SystemMetricForDpi(Height, Dpi), LR_SHARED));
     };
     SendMessageA(FWindow->Handle(), WM_SETICON, ICON_BIG, Load(SM_CXICON, SM_CYICON));
     SendMessageA(FWindow->Handle(), WM_SETICON, ICON_SMALL, Load(SM_CXSMICON, SM_CYSMICON));
@@ -214,5 +220,42 @@ int TApplication::MessageBox(const std::string& Text, const std::string& Caption
         return MessageBoxSeam(Text, Caption, Flags);
     if (!Owner)
         Owner = GetActiveWindow();
+    // Boxes nest only inside the modal loop of the one before, so they come and go in stack order.
+    FOpenBoxes.push_back(nullptr);
+    const std::size_t OuterWatch = std::exchange(FWatchedBox, FOpenBoxes.size() - 1);
+    struct TBoxEnd {
+        TApplication& App;
+        std::size_t OuterWatch;
+        ~TBoxEnd() {
+            App.FOpenBoxes.pop_back();
+            App.FWatchedBox = OuterWatch;
+        }
+    } BoxEnd{*this, OuterWatch};
+    const TUniqueHandle<TWindowsHookTraits> Watch(
+        SetWindowsHookExA(WH_CBT, &TApplication::WatchBoxCreation, nullptr, GetCurrentThreadId()));
     return ::MessageBoxA(Owner, Text.c_str(), Caption.c_str(), Flags);
+}
+
+LRESULT CALLBACK TApplication::WatchBoxCreation(int Code, WPARAM WParam, LPARAM LParam) noexcept {
+    // The box is the first top-level dialog window created after the call; its buttons are
+    // children of it.
+    TApplication& App = *Application;
+    if (Code == HCBT_CREATEWND && App.FWatchedBox < App.FOpenBoxes.size()) {
+        const HWND Window = reinterpret_cast<HWND>(WParam);
+        const auto* Create = reinterpret_cast<const CBT_CREATEWNDA*>(LParam);
+        char ClassName[8] = "";
+        if (!(Create->lpcs->style & WS_CHILD) && GetClassNameA(Window, ClassName, sizeof ClassName) > 0 &&
+            lstrcmpA(ClassName, "#32770") == 0) {
+            App.FOpenBoxes[App.FWatchedBox] = Window;
+            App.FWatchedBox = SIZE_MAX;
+        }
+    }
+    return CallNextHookEx(nullptr, Code, WParam, LParam);
+}
+
+bool TApplication::CloseMessageBox(std::size_t Index) {
+    if (Index >= FOpenBoxes.size() || !FOpenBoxes[Index] || !IsWindow(FOpenBoxes[Index]))
+        return false;
+    // What the OK button itself sends; posted, so that the box's loop ends it after the caller.
+    return PostMessageA(FOpenBoxes[Index], WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0) != 0;
 }

@@ -8,6 +8,8 @@
 #include "kit/UniqueHandle.h"
 #include "kit/UtilityWindow.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -89,6 +91,11 @@ public:
     // Test seam: when set, message boxes are handed to it instead of being shown, and its result is
     // the button pressed.
     std::function<int(const std::string& Text, const std::string& Caption, UINT Flags)> MessageBoxSeam;
+    // The message boxes open now, counted from the outermost: how many, and closing one as if its
+    // OK had been pressed (false when it is not, or no longer, on the screen). Its MessageBox call
+    // returns once the box's own loop has seen the close.
+    std::size_t OpenMessageBoxes() const { return FOpenBoxes.size(); }
+    bool CloseMessageBox(std::size_t Index);
 
 protected:
     void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -97,6 +104,8 @@ private:
     void ApplicationWndProc(TMessage& Message);
     void LoadProgramIcon();
     void Dispatch(MSG& Msg);
+    // Sees the windows the thread creates while a box is being shown, to learn the box's handle.
+    static LRESULT CALLBACK WatchBoxCreation(int Code, WPARAM WParam, LPARAM LParam) noexcept;
 
     std::string FTitle;
     std::unique_ptr<TUtilityWindow> FWindow;
@@ -107,6 +116,10 @@ private:
     bool FSessionEnded = false;
     TUniqueHandle<TFileHandleTraits> FInstanceMutex;
     UINT FShowRequestMessage = 0;
+    // One entry a box, null until the box's window exists.
+    std::vector<HWND> FOpenBoxes;
+    // The entry whose window is still to be created.
+    std::size_t FWatchedBox = SIZE_MAX;
 };
 
 extern TApplication* Application;

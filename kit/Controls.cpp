@@ -3,6 +3,7 @@
 #include "kit/Application.h"
 #include "kit/Exceptions.h"
 #include "kit/Forms.h"
+#include "kit/ScreenDpi.h"
 
 #include <commctrl.h>
 
@@ -36,6 +37,21 @@ void RegisterLayerClass(const std::string& Name, WNDPROC Proc) {
     if (!Atom)
         throw Exception("Cannot register the window class " + Name);
     Registered[Name] = Atom;
+}
+
+// The common controls' window classes the layer makes: the animation, the status bar, and under
+// version 6 the standard controls (buttons, edits, combo boxes), which that version draws itself.
+void InitCommonControlClasses() {
+    static const bool Done = [] {
+        INITCOMMONCONTROLSEX Init = {sizeof Init, ICC_ANIMATE_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+        // Before version 6 the standard classes are the system's own and the flag is unknown.
+        if (!InitCommonControlsEx(&Init)) {
+            Init.dwICC = ICC_ANIMATE_CLASS | ICC_BAR_CLASSES;
+            InitCommonControlsEx(&Init);
+        }
+        return true;
+    }();
+    (void)Done;
 }
 
 // The system's module that holds the stock animation clips, loaded once for the process.
@@ -91,13 +107,41 @@ void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
     FTop = ATop;
     FWidth = std::max(0, AWidth);
     FHeight = std::max(0, AHeight);
-    if (FHandle) {
-        TCreateParams Params;
-        CreateParams(Params);
-        MoveWindow(FHandle, FLeft, FTop, FWidth, FHeight + Params.ExtraHeight, TRUE);
-    }
+    UpdateWindowBounds();
     if (!Loading() && FParent)
         TakeAnchorRules();
+}
+
+void TControl::UpdateWindowBounds() {
+    if (!FHandle)
+        return;
+    TCreateParams Params;
+    CreateParams(Params);
+    MoveWindow(FHandle, FLeft, FTop, FWidth, FHeight + Params.ExtraHeight, TRUE);
+}
+
+void TControl::ChangeScale(int M, int D) {
+    // The edges scale, not the widths: controls that met still meet, and none overlap.
+    int L = MulDiv(FLeft, M, D), T = MulDiv(FTop, M, D);
+    FWidth = MulDiv(FLeft + FWidth, M, D) - L;
+    FHeight = MulDiv(FTop + FHeight, M, D) - T;
+    FLeft = L;
+    FTop = T;
+    // The distances to the parent's edges scale with the parent: the rules stay the designed ones.
+    FAnchorRight = MulDiv(FAnchorRight, M, D);
+    FAnchorBottom = MulDiv(FAnchorBottom, M, D);
+    UpdateWindowBounds();
+}
+
+void TControl::ScaleFont(int NewPixelsPerInch) {
+    // A font taken from the parent has come with the parent's.
+    if (!FParentFont)
+        FFont.ChangeScale(NewPixelsPerInch);
+}
+
+int TControl::PixelsPerInch() const {
+    TForm* Form = ParentForm();
+    return Form ? Form->PixelsPerInch() : DesignPixelsPerInch;
 }
 
 void TControl::SetAnchors(TAnchors Value) {
@@ -316,7 +360,9 @@ void TControl::MakeWindow(HWND ParentWindow, int X, int Y, int W, int H, DWORD E
     if (FTabStop)
         Style |= WS_TABSTOP;
     FSystemClass = Params.SystemClass;
-    if (!FSystemClass)
+    if (FSystemClass)
+        InitCommonControlClasses();
+    else
         RegisterLayerClass(Params.ClassName, &TControl::ClassWindowProc);
     HMENU Menu = (Style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(FId)) : nullptr;
     HWND Wnd = CreateWindowExA(Params.ExStyle, Params.ClassName.c_str(), FCaption.c_str(), Style, X, Y, W,
@@ -548,6 +594,18 @@ void TWinControl::ColorChanged() {
     TControl::ColorChanged();
     for (TControl* C : FControls)
         C->ParentColorChanged();
+}
+
+void TWinControl::ChangeScale(int M, int D) {
+    TControl::ChangeScale(M, D);
+    for (TControl* C : FControls)
+        C->ChangeScale(M, D);
+}
+
+void TWinControl::ScaleFont(int NewPixelsPerInch) {
+    TControl::ScaleFont(NewPixelsPerInch);
+    for (TControl* C : FControls)
+        C->ScaleFont(NewPixelsPerInch);
 }
 
 void TWinControl::WndProc(TMessage& M) {
@@ -827,7 +885,7 @@ void TComboBox::CreateParams(TCreateParams& Params) {
     Params.ClassName = "COMBOBOX";
     Params.Style |= CBS_DROPDOWNLIST | WS_VSCROLL | (FSorted ? CBS_SORT : 0);
     // Room for eight entries when dropped down; the closed box takes its height from the font.
-    Params.ExtraHeight = 8 * 14 + 2;
+    Params.ExtraHeight = ScaleValue(8 * 14 + 2);
 }
 
 void TComboBox::CreateWnd() {
@@ -835,6 +893,23 @@ void TComboBox::CreateWnd() {
     for (const std::string& Item : FItems.FItems)
         SendMessageA(Wnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Item.c_str()));
     SendMessageA(Wnd, CB_SETCURSEL, static_cast<WPARAM>(FItemIndex), 0);
+    FitHeight();
+}
+
+void TComboBox::FontChanged() {
+    TControl::FontChanged();
+    FitHeight();
+}
+
+void TComboBox::ChangeScale(int M, int D) {
+    TControl::ChangeScale(M, D);
+    FitHeight();
+}
+
+void TComboBox::FitHeight() {
+    if (!HandleAllocated())
+        return;
+    HWND Wnd = Handle();
     // The closed box takes its height from the font; its selection field is sized so that the box
     // keeps the designed height whatever font the platform gives. The field's height as set and as
     // reported differ by a platform's own margin: steer by the box's outer height.
@@ -1034,6 +1109,17 @@ void TImage::PictureChanged(TObject*) {
         InvalidateRect(Handle(), nullptr, TRUE);
 }
 
+void TImage::ChangeScale(int M, int D) {
+    TControl::ChangeScale(M, D);
+    // An icon of the resources is loaded again at the new size, which the program icon has drawn
+    // for every common DPI; stretched, it would blur.
+    TIcon* Icon = FPicture.Icon();
+    if (Icon->ResourceID() && !Icon->Empty()) {
+        int W = MulDiv(Icon->Width(), M, D), H = MulDiv(Icon->Height(), M, D);
+        Icon->LoadFromResourceID(Icon->ResourceID(), W, H);
+    }
+}
+
 bool TImage::CNDrawItem(const DRAWITEMSTRUCT& Item) {
     RECT R;
     GetClientRect(Item.hwndItem, &R);
@@ -1063,6 +1149,18 @@ void TAnimate::CreateWnd() {
 
 void TAnimate::SetCommonAVI(TCommonAVI Value) {
     FCommonAVI = Value;
+    if (Value != aviNone)
+        FResID = 0;
+    if (HandleAllocated()) {
+        OpenClip();
+        UpdatePlaying();
+    }
+}
+
+void TAnimate::SetResID(int Value) {
+    FResID = Value;
+    if (Value)
+        FCommonAVI = aviNone;
     if (HandleAllocated()) {
         OpenClip();
         UpdatePlaying();
@@ -1072,7 +1170,10 @@ void TAnimate::SetCommonAVI(TCommonAVI Value) {
 void TAnimate::OpenClip() {
     HWND Wnd = Handle();
     FClipClosed = false;
-    if (FCommonAVI == aviFindComputer)
+    if (FResID)
+        SendMessageA(Wnd, ACM_OPENA, reinterpret_cast<WPARAM>(GetModuleHandleA(nullptr)),
+                     reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(FResID)));
+    else if (FCommonAVI == aviFindComputer)
         SendMessageA(Wnd, ACM_OPENA, reinterpret_cast<WPARAM>(Shell32()),
                      reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(FindComputerClip)));
     else
@@ -1101,7 +1202,7 @@ void TAnimate::UpdatePlaying() {
     HWND Wnd = Handle();
     if (FClipClosed)
         OpenClip();
-    if (!FActive || FCommonAVI == aviNone) {
+    if (!FActive || (FCommonAVI == aviNone && !FResID)) {
         SendMessageA(Wnd, ACM_STOP, 0, 0);
         return;
     }
@@ -1135,6 +1236,19 @@ void TStatusBar::CreateParams(TCreateParams& Params) {
 void TStatusBar::CreateWnd() {
     UpdateParts();
     FitToParent();
+}
+
+void TStatusBar::FontChanged() {
+    TControl::FontChanged();
+    // The bar takes its height from its font.
+    FitToParent();
+}
+
+void TStatusBar::ChangeScale(int M, int D) {
+    TControl::ChangeScale(M, D);
+    for (TStatusPanel& Panel : FPanels)
+        Panel.Width = MulDiv(Panel.Width, M, D);
+    UpdateParts();
 }
 
 void TStatusBar::FitToParent() {

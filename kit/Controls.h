@@ -109,6 +109,8 @@ public:
     bool Focused() const;
     // The form this control sits on, if any.
     TForm* ParentForm() const;
+    // The DPI the control's position, size and font are in: its form's (96 as designed).
+    int PixelsPerInch() const;
 
     void Loaded() override;
     // The control's click: raises OnClick.
@@ -142,6 +144,12 @@ protected:
     virtual void FontChanged();
     virtual void ColorChanged();
     virtual void TextChanged() {}
+    // The form's layout moves to another DPI: position and size scale by M/D, and a container's
+    // controls with it. Fonts follow in ScaleFont, once every control has its new place.
+    virtual void ChangeScale(int M, int D);
+    virtual void ScaleFont(int NewPixelsPerInch);
+    // A value designed at 96 pixels per inch, at the control's DPI.
+    int ScaleValue(int Designed) const { return MulDiv(Designed, PixelsPerInch(), 96); }
     bool Loading() const { return ComponentState().Contains(csLoading); }
     void RecreateWnd();
 
@@ -156,6 +164,7 @@ private:
     friend class TForm;
 
     void DestroyHandle();
+    void UpdateWindowBounds();
     void ParentFontChanged();
     void ParentColorChanged();
     void FontChangedEvent(TObject* Sender);
@@ -209,6 +218,8 @@ protected:
     void WndProc(TMessage& Message) override;
     void FontChanged() override;
     void ColorChanged() override;
+    void ChangeScale(int M, int D) override;
+    void ScaleFont(int NewPixelsPerInch) override;
     // Applies the anchors of the children to a new client size.
     void ClientResized();
 
@@ -353,9 +364,12 @@ protected:
     void CreateParams(TCreateParams& Params) override;
     void CreateWnd() override;
     bool CNCommand(WORD Code) override;
+    void FontChanged() override;
+    void ChangeScale(int M, int D) override;
 
 private:
     friend class TComboItems;
+    void FitHeight();
     TComboItems FItems;
     bool FSorted = false;
     mutable int FItemIndex = -1;
@@ -413,6 +427,7 @@ protected:
     void CreateParams(TCreateParams& Params) override;
     bool InTabList() const override { return false; }
     bool CNDrawItem(const DRAWITEMSTRUCT& Item) override;
+    void ChangeScale(int M, int D) override;
 
 private:
     void PictureChanged(TObject* Sender);
@@ -427,13 +442,18 @@ private:
 
 enum TCommonAVI { aviNone, aviFindComputer };
 
-// The common controls' animation, playing a stock clip of the system's.
+// The common controls' animation, playing a stock clip of the system's or a clip of this program's
+// resources.
 class TAnimate : public TControl {
 public:
     explicit TAnimate(TComponent* AOwner);
 
     TCommonAVI CommonAVI() const { return FCommonAVI; } // default aviNone
     void SetCommonAVI(TCommonAVI Value);
+    // A clip (resource type "AVI") of this program's resources; 0 for none. Setting one clears
+    // CommonAVI, and the other way round.
+    int ResID() const { return FResID; } // default 0
+    void SetResID(int Value);
     bool Active() const { return FActive; } // default false
     void SetActive(bool Value);
     // Frames counted from 1; 0 means the clip's first or last frame.
@@ -451,6 +471,7 @@ private:
     void UpdatePlaying();
 
     TCommonAVI FCommonAVI = aviNone;
+    int FResID = 0;
     bool FActive = false;
     int FStartFrame = 1;
     int FStopFrame = 0;
@@ -481,6 +502,8 @@ public:
 protected:
     void CreateParams(TCreateParams& Params) override;
     void CreateWnd() override;
+    void FontChanged() override;
+    void ChangeScale(int M, int D) override;
 
 private:
     friend class TWinControl;

@@ -1,6 +1,7 @@
 #include "kit/Forms.h"
 
 #include "kit/Exceptions.h"
+#include "kit/ScreenDpi.h"
 
 #include <algorithm>
 #include <vector>
@@ -14,6 +15,10 @@ namespace {
 
 // Posted to a form that is to free itself once the handlers now running are done.
 constexpr UINT CM_RELEASE = WM_APP + 0x100;
+
+#ifndef WM_DPICHANGED
+constexpr UINT WM_DPICHANGED = 0x02E0;
+#endif
 
 // Never destroyed: a form may outlive every static object of the program (the application owns
 // the forms, and it is one of those objects), and its destructor still erases itself from here.
@@ -219,18 +224,66 @@ void TForm::CreateParams(TCreateParams& Params) {
     Params.ExStyle = WS_EX_CONTROLPARENT;
 }
 
-SIZE TForm::FrameSize() {
+SIZE TForm::FrameSize(int Dpi) {
     TCreateParams Params;
     CreateParams(Params);
     RECT R = {0, 0, 100, 100};
-    AdjustWindowRectEx(&R, Params.Style, FALSE, Params.ExStyle);
+    AdjustWindowRectForDpi(R, Params.Style, Params.ExStyle, Dpi);
     return {R.right - R.left - 100, R.bottom - R.top - 100};
+}
+
+void TForm::ChangeScale(int M, int D) {
+    // The screen position stays: it is where the form opens, on whichever monitor that is. The
+    // client area scales; a form designed by its outer size keeps the client area that size gave.
+    if (FClientSized) {
+        FClientWidth = MulDiv(FClientWidth, M, D);
+        FClientHeight = MulDiv(FClientHeight, M, D);
+        UpdateOuterSize();
+    } else {
+        SIZE Old = FrameSize(D), New = FrameSize(M);
+        FWidth = MulDiv(FWidth - Old.cx, M, D) + New.cx;
+        FHeight = MulDiv(FHeight - Old.cy, M, D) + New.cy;
+    }
+    for (int I = 0; I < ControlCount(); ++I)
+        Controls(I)->ChangeScale(M, D);
+}
+
+void TForm::ScaleForPPI(int NewPixelsPerInch, const RECT* Suggested) {
+    const int M = NewPixelsPerInch, D = FPixelsPerInch;
+    if (M <= 0 || (M == D && !Suggested))
+        return;
+    if (M != D) {
+        FPixelsPerInch = M;
+        // Places first, the window next (its new client size moves the anchored controls by their
+        // scaled distances), fonts last, so that labels sizing themselves to their text keep the
+        // right edge they have at the new DPI.
+        ChangeScale(M, D);
+    }
+    if (HandleAllocated()) {
+        if (Suggested)
+            SetWindowPos(Handle(), nullptr, Suggested->left, Suggested->top,
+                         Suggested->right - Suggested->left, Suggested->bottom - Suggested->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        if (FClientSized)
+            SetClientSize(FClientWidth, FClientHeight);
+        else if (!Suggested)
+            SetWindowPos(Handle(), nullptr, 0, 0, FWidth, FHeight,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (M == D)
+        return;
+    Font()->ChangeScale(M);
+    for (int I = 0; I < ControlCount(); ++I)
+        Controls(I)->ScaleFont(M);
+    for (int I = 0; I < ComponentCount(); ++I)
+        if (auto* Images = dynamic_cast<TImageList*>(Components(I)))
+            Images->ChangeScale(M, D);
 }
 
 void TForm::UpdateOuterSize() {
     if (!FClientSized)
         return;
-    SIZE Frame = FrameSize();
+    SIZE Frame = FrameSize(FPixelsPerInch);
     FWidth = FClientWidth + Frame.cx;
     FHeight = FClientHeight + Frame.cy;
 }
@@ -267,7 +320,7 @@ int TForm::ClientWidth() const {
     }
     if (FClientSized)
         return FClientWidth;
-    return FWidth - const_cast<TForm*>(this)->FrameSize().cx;
+    return FWidth - const_cast<TForm*>(this)->FrameSize(FPixelsPerInch).cx;
 }
 
 int TForm::ClientHeight() const {
@@ -278,7 +331,7 @@ int TForm::ClientHeight() const {
     }
     if (FClientSized)
         return FClientHeight;
-    return FHeight - const_cast<TForm*>(this)->FrameSize().cy;
+    return FHeight - const_cast<TForm*>(this)->FrameSize(FPixelsPerInch).cy;
 }
 
 void TForm::SetBorderStyle(TFormBorderStyle Value) {
@@ -304,6 +357,9 @@ void TForm::IconChanged(TObject*) {
 void TForm::CreateHandle() {
     if (HandleAllocated())
         return;
+    // Laid out at the screen's DPI before the window is made, and again should the window come up
+    // on a monitor of another.
+    ScaleForPPI(SystemDpi());
     UpdateOuterSize();
     // Owned by the application window: no taskbar button of its own.
     MakeWindow(Application->Handle(), FLeft, FTop, FWidth, FHeight, 0);
@@ -311,6 +367,7 @@ void TForm::CreateHandle() {
         SetClientSize(FClientWidth, FClientHeight);
     IconChanged(nullptr);
     CreateChildHandles();
+    ScaleForPPI(WindowDpi(Handle()));
 }
 
 void TForm::SetVisible(bool Value) {
@@ -526,6 +583,12 @@ void TForm::WndProc(TMessage& M) {
             UpdateApplicationWindow();
         return;
     }
+    case WM_DPICHANGED:
+        // Moved to a monitor of another scale: the system suggests where the window goes, sized
+        // for the new DPI.
+        ScaleForPPI(HIWORD(M.WParam), reinterpret_cast<const RECT*>(M.LParam));
+        M.Result = 0;
+        return;
     case CM_RELEASE:
         delete this;
         return;

@@ -44,6 +44,15 @@ public:
     // The window's icon; empty shows the system's default.
     TIcon* Icon() { return &FIcon; }
 
+    // The DPI the form's layout is at: 96 as designed, until its window is made on a screen of
+    // another DPI or moves to one. The designed positions (except the form's own screen position),
+    // sizes and fonts are pixels at 96 per inch.
+    int PixelsPerInch() const { return FPixelsPerInch; }
+    // Lays the form out at a new DPI: every control and font scaled from the current DPI, the image
+    // lists at the matching size, and the window at Suggested (the system's rectangle for it on
+    // the new monitor) or, without one, at its scaled size where it is.
+    void ScaleForPPI(int NewPixelsPerInch, const RECT* Suggested = nullptr);
+
     void SetVisible(bool Value) override;
     void Show();
     void BringToFront();
@@ -68,6 +77,7 @@ protected:
     void CreateHandle() override;
     void WndProc(TMessage& Message) override;
     void Notification(TComponent* AComponent, TOperation Operation) override;
+    void ChangeScale(int M, int D) override;
 
     virtual void DoCreate();
     virtual void DoShow();
@@ -80,7 +90,8 @@ private:
     TButton* DefaultButton() const;
     void FocusFirstControl();
     void UpdateOuterSize();
-    SIZE FrameSize();
+    // The frame around the client area at a DPI.
+    SIZE FrameSize(int Dpi);
     void IconChanged(TObject* Sender);
     void CloseModal();
     std::string WindowClassName() const;
@@ -91,6 +102,7 @@ private:
     int FClientWidth = 0;
     int FClientHeight = 0;
     TIcon FIcon;
+    int FPixelsPerInch = 96;
     bool FConstructed = false;
     bool FModal = false;
     TModalResult FModalResult = mrNone;

@@ -1,18 +1,12 @@
 #include "kit/Graphics.h"
 
 #include "kit/Exceptions.h"
+#include "kit/ScreenDpi.h"
 #include "kit/UniqueHandle.h"
 
 #include <commctrl.h>
 
 #include <utility>
-
-namespace {
-
-// Pixels at 96 per inch: the forms are laid out in those, whatever the screen.
-constexpr int DesignPixelsPerInch = 96;
-
-} // namespace
 
 COLORREF ColorToRGB(TColor Color) {
     if (Color & clSystemColor)
@@ -44,11 +38,22 @@ void TFont::SetHeight(int Value) {
 }
 
 int TFont::Size() const {
-    return -MulDiv(FHeight, 72, DesignPixelsPerInch);
+    return -MulDiv(FHeight, 72, FPixelsPerInch);
 }
 
 void TFont::SetSize(int Points) {
-    SetHeight(-MulDiv(Points, DesignPixelsPerInch, 72));
+    SetHeight(-MulDiv(Points, FPixelsPerInch, 72));
+}
+
+void TFont::ChangeScale(int NewPixelsPerInch) {
+    if (NewPixelsPerInch == FPixelsPerInch || NewPixelsPerInch <= 0)
+        return;
+    // From the height at 96 pixels per inch, so that moving between monitors never drifts; cut
+    // towards zero as a point size gives it: 8 points, -11 at 96, is -16 at 144 and -13 at 120.
+    int DesignHeight = MulDiv(FHeight, DesignPixelsPerInch, FPixelsPerInch);
+    FPixelsPerInch = NewPixelsPerInch;
+    FHeight = DesignHeight * NewPixelsPerInch / DesignPixelsPerInch;
+    Changed();
 }
 
 void TFont::SetColor(TColor Value) {
@@ -70,6 +75,7 @@ void TFont::Assign(const TFont& Source) {
         return;
     FName = Source.FName;
     FHeight = Source.FHeight;
+    FPixelsPerInch = Source.FPixelsPerInch;
     FColor = Source.FColor;
     FStyle = Source.FStyle;
     Changed();
@@ -104,6 +110,7 @@ TIcon::~TIcon() {
 void TIcon::SetHandle(HICON Value) {
     if (Value == FHandle)
         return;
+    FResourceID = 0;
     HICON Old = std::exchange(FHandle, Value);
     Changed();
     if (Old)
@@ -144,18 +151,22 @@ void TIcon::Assign(const TIcon& Source) {
             throw Exception("Cannot copy the icon");
     }
     HICON Old = std::exchange(FHandle, Copy);
+    FResourceID = Source.FResourceID;
     Changed();
     if (Old)
         DestroyIcon(Old);
 }
 
 void TIcon::LoadFromResourceID(int Id, int Width, int Height) {
-    // Not LR_SHARED: the icon is ours to destroy.
+    // Not LR_SHARED: the icon is ours to destroy. The natural size is the system's icon size, which
+    // the program icon has among its pictures, rather than its first picture's.
+    UINT Flags = Width == 0 && Height == 0 ? LR_DEFAULTSIZE : 0;
     auto Icon = static_cast<HICON>(
-        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(Id), IMAGE_ICON, Width, Height, 0));
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(Id), IMAGE_ICON, Width, Height, Flags));
     if (!Icon)
         throw Exception("Resource " + std::to_string(Id) + " not found");
     SetHandle(Icon);
+    FResourceID = Id;
 }
 
 void TIcon::Changed() {
@@ -304,7 +315,9 @@ void TImageList::SetSize(int AWidth, int AHeight) {
 void TImageList::Recreate() {
     if (FHandle)
         ImageList_Destroy(FHandle);
-    FHandle = ImageList_Create(FWidth, FHeight, ILC_COLOR24 | ILC_MASK, 4, 4);
+    // 32 bits: the pictures' alpha channel is kept, so their edges blend into any background.
+    FHandle = ImageList_Create(FWidth, FHeight, ILC_COLOR32 | ILC_MASK, 4, 4);
+    FSources.clear();
     if (!FHandle)
         throw Exception("Cannot create the image list");
 }
@@ -319,6 +332,8 @@ int TImageList::AddIcon(const TIcon& Icon) {
     int Index = ImageList_AddIcon(FHandle, Icon.Handle());
     if (Index < 0)
         throw Exception("Cannot add the icon to the image list");
+    FSources.resize(static_cast<std::size_t>(Index) + 1);
+    FSources[static_cast<std::size_t>(Index)] = Icon.ResourceID();
     return Index;
 }
 
@@ -326,6 +341,26 @@ int TImageList::AddResourceIcon(int Id) {
     TIcon Icon;
     Icon.LoadFromResourceID(Id, FWidth, FHeight);
     return AddIcon(Icon);
+}
+
+void TImageList::ChangeScale(int M, int D) {
+    int W = MulDiv(FWidth, M, D), H = MulDiv(FHeight, M, D);
+    if (W == FWidth && H == FHeight)
+        return;
+    std::vector<int> Sources = FSources;
+    std::vector<TIcon> Old(Sources.size());
+    for (std::size_t I = 0; I < Sources.size(); ++I)
+        if (!Sources[I])
+            GetIcon(static_cast<int>(I), Old[I]);
+    FWidth = W;
+    FHeight = H;
+    Recreate();
+    for (std::size_t I = 0; I < Sources.size(); ++I) {
+        if (Sources[I])
+            AddResourceIcon(Sources[I]);
+        else
+            AddIcon(Old[I]);
+    }
 }
 
 void TImageList::GetIcon(int Index, TIcon& Icon) const {
@@ -339,4 +374,5 @@ void TImageList::GetIcon(int Index, TIcon& Icon) const {
 
 void TImageList::Clear() {
     ImageList_RemoveAll(FHandle);
+    FSources.clear();
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <windows.h>
 #include <commctrl.h>
 
@@ -48,12 +49,16 @@ public:
 
     const std::string& Name() const { return FName; } // default "MS Sans Serif"
     void SetName(const std::string& Value);
-    // Height in pixels; negative is the character height without the internal leading, as a point
-    // size gives it. Default -11: 8 points at 96 pixels per inch.
+    // Height in pixels at PixelsPerInch; negative is the character height without the internal
+    // leading, as a point size gives it. Default -11: 8 points at 96 pixels per inch.
     int Height() const { return FHeight; }
     void SetHeight(int Value);
-    int Size() const; // points at 96 pixels per inch
+    int Size() const; // points at PixelsPerInch
     void SetSize(int Points);
+    // The DPI Height is in: the form's, which scales its controls' fonts with its layout.
+    int PixelsPerInch() const { return FPixelsPerInch; } // default 96
+    // Rescales Height to a new DPI; the point size stays.
+    void ChangeScale(int NewPixelsPerInch);
     TColor Color() const { return FColor; } // default clWindowText
     void SetColor(TColor Value);
     TFontStyles Style() const { return FStyle; } // default none
@@ -69,6 +74,7 @@ private:
 
     std::string FName = "MS Sans Serif";
     int FHeight = -11;
+    int FPixelsPerInch = 96;
     TColor FColor = clWindowText;
     TFontStyles FStyle;
     mutable HFONT FHandle = nullptr;
@@ -89,9 +95,12 @@ public:
 
     // Copies Source's picture; an empty Source empties this icon.
     void Assign(const TIcon& Source);
-    // Loads an icon of this program's resources at its natural size (Width and Height 0) or at the
-    // given one.
+    // Loads an icon of this program's resources at the system's icon size (Width and Height 0) or
+    // at the given one: the picture of that size when the resource has one.
     void LoadFromResourceID(int Id, int Width = 0, int Height = 0);
+    // The resource the picture was loaded from, 0 for any other picture: a picture from the
+    // resources is loaded again at a new size rather than stretched.
+    int ResourceID() const { return FResourceID; }
 
     // Raised whenever the picture changes.
     TNotifyEvent OnChange;
@@ -100,6 +109,7 @@ private:
     void Changed();
 
     HICON FHandle = nullptr;
+    int FResourceID = 0;
 };
 
 // A device-independent picture of the resources, drawn with a transparent colour when asked.
@@ -178,6 +188,9 @@ public:
     void GetIcon(int Index, TIcon& Icon) const;
     void Clear();
     HIMAGELIST Handle() const { return FHandle; }
+    // Scales the images by M/D with the form's layout: pictures from the resources are loaded
+    // again at the new size, others are stretched.
+    void ChangeScale(int M, int D);
 
 private:
     void Recreate();
@@ -185,4 +198,6 @@ private:
     int FWidth = 16;
     int FHeight = 16;
     HIMAGELIST FHandle = nullptr;
+    // Per image: the resource it came from, or 0.
+    std::vector<int> FSources;
 };

@@ -68,6 +68,13 @@ template <class TObjectHandle> struct TGdiObjectTraits {
     static void Close(TObjectHandle Object) noexcept { DeleteObject(Object); }
 };
 
+struct TWindowsHookTraits {
+    using THandle = HHOOK;
+    static HHOOK Empty() noexcept { return nullptr; }
+    static bool Valid(HHOOK Hook) noexcept { return Hook != nullptr; }
+    static void Close(HHOOK Hook) noexcept { UnhookWindowsHookEx(Hook); }
+};
+
 // A DC made with CreateCompatibleDC or CreateDC, freed with DeleteDC.
 struct TCreatedDCTraits {
     using THandle = HDC;

@@ -4,6 +4,7 @@
 #include "reader/ReplyAssembler.h"
 
 #include <algorithm>
+#include <utility>
 
 std::string FactoryCode;
 std::string ModuleVersion;
@@ -26,20 +27,23 @@ const char DeviceUnpluggedText[] = "Device unplugged!";
 
 // One wait of SendString. Waits nest (a poll tick inside a wait sends too); each keeps its own
 // deadline, and the innermost one watches the earliest, so no wait outlives its time-out
-// however the calls nest. The reply timer runs from the start of the outermost wait to its end.
+// however the calls nest. The reply timer runs from the start of the outermost wait of the live
+// link to its end. A wait whose link dropped may stay on the stack under the drop's box while the
+// link comes back: it counts for no later wait, neither its deadline nor its timer.
 struct TReaderLink::TWait {
-    explicit TWait(TReaderLink& Link) : Link(Link), Outer(Link.FInnermostWait), Connection(Link.FConnection) {
+    explicit TWait(TReaderLink& Link)
+        : Link(Link), Outer(Link.FInnermostWait), Connection(Link.FConnection), OwnsTimer(!Link.LiveWait()) {
         Start = Link.FHost.Now();
         Timeout = Link.FHost.ReplyTimeout();
         Link.FInnermostWait = this;
-        if (!Outer) {
+        if (OwnsTimer) {
             ReplyTimedOut = false;
             Link.FHost.SetReplyTimer(true);
         }
     }
     ~TWait() {
         Link.FInnermostWait = Outer;
-        if (!Outer)
+        if (OwnsTimer)
             Link.FHost.SetReplyTimer(false);
     }
     TWait(const TWait&) = delete;
@@ -49,6 +53,7 @@ struct TReaderLink::TWait {
     TWait* Outer;
     // The link the wait belongs to; once it has gone down, the wait only unwinds.
     unsigned Connection;
+    bool OwnsTimer;
     std::uint32_t Start = 0;
     std::uint32_t Timeout = 0;
 };
@@ -57,6 +62,8 @@ std::uint32_t TReaderLink::WaitRemaining() {
     const std::uint32_t Now = FHost.Now();
     std::uint32_t Remaining = UINT32_MAX;
     for (const TWait* Wait = FInnermostWait; Wait; Wait = Wait->Outer) {
+        if (Wait->Connection != FConnection)
+            continue;
         // Unsigned differences stay right across the clock's wrap.
         const std::uint32_t Elapsed = Now - Wait->Start;
         Remaining = std::min(Remaining, Elapsed >= Wait->Timeout ? 0 : Wait->Timeout - Elapsed);
@@ -135,7 +142,9 @@ void TReaderLink::ReceiveData(const void* DataPtr, std::size_t DataSize) {
         const TReplyStep Step = AssembleReply(ReplyBuffer, Received);
         switch (Step.Outcome) {
         case ReplyOutcome::CheckFailed:
-            FHost.WriteStatus(": BCC check failed! Error in data received.");
+            // A try says nothing until it has succeeded.
+            if (FReconnect != TReconnect::Trying)
+                FHost.WriteStatus(": BCC check failed! Error in data received.");
             break;
         case ReplyOutcome::Frame:
             HandleReplyFrame(Step.Frame.ModuleID, Step.Frame.ReplyCode, Step.Frame.Data);
@@ -153,6 +162,20 @@ void TReaderLink::ReceiveData(const void* DataPtr, std::size_t DataSize) {
 
 void TReaderLink::HandleReplyFrame(const std::string& ModuleIDText, const std::string& ReplyCode,
                                    const std::string& Data) {
+    if (FReconnect == TReconnect::Trying) {
+        // Kept, not shown: the fields and the status line follow only a try that succeeds.
+        ModuleID = ModuleIDText;
+        ReplyBuffer.clear();
+        // The reply to "B" has just ended the only wait "V" could have had: it goes at once.
+        if (ReplyCode == "B") {
+            FactoryCode = Data;
+            SendString('V', std::string());
+        } else if (ReplyCode == "V") {
+            ModuleVersion = Data;
+            CompleteReconnect();
+        }
+        return;
+    }
     ModuleID = ModuleIDText;
     FHost.ShowField(LinkField::ModuleID, ModuleID);
     if (ReplyCode == "B") {
@@ -175,18 +198,11 @@ void TReaderLink::HandleReplyFrame(const std::string& ModuleIDText, const std::s
     }
     ReplyBuffer.clear();
     FHost.ShowCommandPicture(false);
-    if (FReconnect == TReconnect::Trying) {
-        // The reply to "B" has just ended the only wait "V" could have had: it goes at once.
-        if (ReplyCode == "B")
-            SendString('V', std::string());
-        else if (ReplyCode == "V")
-            CompleteReconnect();
-    }
 }
 
 void TReaderLink::Connect() {
     StopReconnecting();
-    if (!FHost.LoadSettings())
+    if (!FHost.LoadSettings(false))
         return;
     FHost.EnableControls(true);
     if (!FHost.OpenPort()) {
@@ -195,12 +211,23 @@ void TReaderLink::Connect() {
         return;
     }
     FLastDrop = LinkDrop::None;
+    FUp = true;
     FHost.ShowConnected(true);
     FHost.Pause(PortSettlePause);
     if (!SendString('B', std::string()))
         return;
     // This call's wait is the wait for the reply to "B"; the reply to "V" comes later.
     SendString('V', std::string());
+}
+
+// Goes by the link, not the port: a drop during Connect may leave a try holding the port open, and
+// a reconnect under the drop's box may already have started reading.
+void TReaderLink::ConnectAndStartReading() {
+    FReadingFollows = true;
+    Connect();
+    FReadingFollows = false;
+    if (FUp && !FHost.Reading())
+        FHost.ToggleReading();
 }
 
 void TReaderLink::Disconnect() {
@@ -210,6 +237,7 @@ void TReaderLink::Disconnect() {
 
 void TReaderLink::DisconnectSteps() {
     ++FConnection;
+    FUp = false;
     WaitingReply = false;
     if (FHost.Reading())
         FHost.ToggleReading();
@@ -227,16 +255,30 @@ void TReaderLink::DropLink(LinkDrop Reason) {
         AbandonTry();
         return;
     }
-    const bool WasReading = FHost.Reading();
+    const bool WasReading = FHost.Reading() || FReadingFollows;
+    // Only a link that was up comes back by itself: a probe of the settings dialog never was.
+    const bool WasUp = FUp;
     FLastDrop = Reason;
     DisconnectSteps();
     FHost.WriteStatus(Reason == LinkDrop::ReceiveError ? ": Data receiving timeout!"
                                                        : ": Data sending timeout!");
     // Before the box, which waits for somebody to dismiss it: an unattended desk gets its reader
     // back all the same.
-    if (!FHost.Terminated() && FHost.ReconnectAutomatically())
+    const bool Tries = WasUp && !FHost.Terminated() && FHost.ReconnectAutomatically();
+    if (Tries) {
+        // The box is about to take the foreground from the window the cards were going to.
+        FHost.KeepForeground();
         StartReconnecting(WasReading);
+    }
+    const bool OuterBoxOpen = std::exchange(FDropBoxOpen, Tries);
     FHost.ShowError(Reason == LinkDrop::TimedOut ? SendingTimeoutText : DeviceUnpluggedText);
+    FDropBoxOpen = OuterBoxOpen;
+    // Closed by the reconnect: the box has gone and its owner took the activation as it went, so
+    // only now can the foreground go back, and only then may a card be typed.
+    if (std::exchange(FResumeAfterBox, false) && FUp) {
+        FHost.RestoreForeground();
+        ResumeReading();
+    }
 }
 
 void TReaderLink::StartReconnecting(bool WasReading) {
@@ -262,8 +304,8 @@ void TReaderLink::ReconnectTimerFired() {
         FReconnectAnnounced = true;
         FHost.WriteStatus(": Reconnecting...");
     }
-    // The port settings the link last connected with are still the driver's.
-    if (!FHost.OpenPort())
+    // Read afresh at every try, as at every Connect: a port changed by hand in the file counts.
+    if (!FHost.LoadSettings(true) || !FHost.OpenPort())
         return;
     FReconnect = TReconnect::Trying;
     FHost.Pause(PortSettlePause);
@@ -287,8 +329,24 @@ void TReaderLink::CompleteReconnect() {
     FReconnect = TReconnect::Off;
     FHost.SetReconnectTimer(false);
     FLastDrop = LinkDrop::None;
+    FUp = true;
+    // The module as a Connect shows it.
     FHost.EnableControls(true);
     FHost.ShowConnected(true);
+    FHost.ShowField(LinkField::ModuleID, ModuleID);
+    FHost.ShowField(LinkField::FactoryCode, FactoryCode);
+    FHost.ShowField(LinkField::Version, ModuleVersion);
+    FHost.WriteStatus(": Get Version OK");
+    // The drop's box, still open, would take the next card's digits, and its Enter would press OK:
+    // it closes as if OK had been pressed, and reading resumes once it has gone (in DropLink).
+    if (FDropBoxOpen && FHost.CloseErrorBox()) {
+        FResumeAfterBox = true;
+        return;
+    }
+    ResumeReading();
+}
+
+void TReaderLink::ResumeReading() {
     if (FResumeReading && !FHost.Reading())
         FHost.ToggleReading();
 }
@@ -301,6 +359,13 @@ void TReaderLink::StopReconnecting() {
     FHost.SetReconnectTimer(false);
     if (WasTrying)
         DisconnectSteps();
+}
+
+void TReaderLink::Exit() {
+    FReconnect = TReconnect::Off;
+    FHost.SetReconnectTimer(false);
+    FUp = false;
+    FHost.ClosePort();
 }
 
 bool TReaderLink::Probe(const std::string& Port, std::uint32_t BaudRate, bool EvenParity,

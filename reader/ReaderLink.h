@@ -50,9 +50,11 @@ class TReaderLinkHost {
 public:
     virtual ~TReaderLinkHost() = default;
 
-    // The port. SendFrame may raise an error (a port that stopped answering); PortAnswers is false
-    // only for an open port whose status can no longer be queried.
-    virtual bool LoadSettings() = 0;
+    // The port. LoadSettings reads the port settings from the file and applies them; Quietly, a
+    // missing or unreadable value only makes it return false, with no box. SendFrame may raise an
+    // error (a port that stopped answering); PortAnswers is false only for an open port whose
+    // status can no longer be queried.
+    virtual bool LoadSettings(bool Quietly) = 0;
     // The settings dialog's way: a device name, bits per second, and even parity or none.
     virtual void ApplyLineSettings(const std::string& PortName, std::uint32_t BaudRate, bool EvenParity) = 0;
     virtual bool OpenPort() = 0;
@@ -94,6 +96,13 @@ public:
     // timer, every ReconnectInterval, whose tick calls TReaderLink::ReconnectTimerFired.
     virtual bool ReconnectAutomatically() = 0;
     virtual void SetReconnectTimer(bool Enabled) = 0;
+    // Closes the error box now open as if its OK had been pressed; false when none can be closed.
+    // ShowError returns once the box has gone.
+    virtual bool CloseErrorBox() = 0;
+    // The window with the foreground, kept when the link drops and given the foreground back after
+    // the reconnect, if it still exists and is not one of the program's own.
+    virtual void KeepForeground() = 0;
+    virtual void RestoreForeground() = 0;
 };
 
 class TReaderLink {
@@ -105,6 +114,11 @@ public:
     // Settings, port, identification: "B", then "V", whose wait is the wait for the reply to "B".
     // The user's Connect: tries to reconnect by themselves end here.
     void Connect();
+    // Start-up: Connect, then start reading once the link is up. When the link drops meanwhile,
+    // reading follows the reconnect instead.
+    void ConnectAndStartReading();
+    // Connected by the user's Connect or a reconnect, and not dropped since.
+    bool Up() const { return FUp; }
     // The disconnect steps, also run on every error. The status line and ReplyBuffer stay. The
     // user's Disconnect (and the settings dialog's) also ends the tries to reconnect.
     void Disconnect();
@@ -134,13 +148,17 @@ public:
 
     LinkDrop LastDrop() const { return FLastDrop; }
 
-    // After a drop by an error or a time-out, when the settings ask for it: one quiet try a tick
-    // (open the port, "B", then "V"; no box and no status line when it fails), never inside a wait
-    // or a probe of the settings dialog. Once both replies are in, the link is connected again and
-    // reading resumes if it was on when the link dropped.
+    // After a link that was up drops by an error or a time-out, when the settings ask for it: one
+    // quiet try a tick (the port settings read from the file, open the port, "B", then "V"; no box,
+    // no status line and no field until it succeeds), never inside a wait or a probe of the
+    // settings dialog. Once both replies are in, the link is connected again; the drop's box, if
+    // still open, closes by itself and the foreground goes back to the window that had it at the
+    // drop; then reading resumes if it was on (or about to start) when the link dropped.
     void ReconnectTimerFired();
     // The settings dialog, the user's Connect or Disconnect, and Exit end the tries.
     void StopReconnecting();
+    // Exit's part: the port is closed, and nothing else is shown or sent.
+    void Exit();
     bool Reconnecting() const { return FReconnect != TReconnect::Off; }
 
 private:
@@ -150,7 +168,7 @@ private:
                           const std::string& Data);
     // The one way the link goes down on its own: disconnect steps, status line, error box.
     void DropLink(LinkDrop Reason);
-    // Milliseconds left before the earliest deadline of the waits in progress.
+    // Milliseconds left before the earliest deadline of the live link's waits in progress.
     std::uint32_t WaitRemaining();
     void DisconnectSteps();
     bool LiveWait() const;
@@ -158,6 +176,7 @@ private:
     // A try that got no answer, or failed: the port is closed again without a word.
     void AbandonTry();
     void CompleteReconnect();
+    void ResumeReading();
 
     enum class TReconnect {
         Off,     // the link is up, or nobody asked it to come back by itself
@@ -173,6 +192,13 @@ private:
     TReconnect FReconnect = TReconnect::Off;
     bool FResumeReading = false;
     bool FReconnectAnnounced = false;
+    bool FUp = false;
+    // Start-up is connecting: a drop now means reading was about to start.
+    bool FReadingFollows = false;
+    // The drop's error box is open, and a reconnect has asked it to close: reading resumes when
+    // it has gone.
+    bool FDropBoxOpen = false;
+    bool FResumeAfterBox = false;
 };
 
 // The main window's link, for the settings dialog, which probes ports on it.

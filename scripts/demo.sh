@@ -3,9 +3,11 @@
 # of ours. reader-sim plays the reader on a pty registered as COM7 of a fresh Wine prefix; Cardwick
 # starts with its window shown and a carriage return after every card; KeySink, a plain text window,
 # has the keyboard focus. At the end the demo prints what KeySink received, saves a screenshot and
-# ends Cardwick through its tray menu's "Exit".
+# ends Cardwick through its tray menu's "Exit". An optional DPI (144 for 150 % scaling) sets the
+# prefix's screen to it before Cardwick starts; the screenshot's name then carries the scale.
 set -euo pipefail
-build=${1:?usage: demo.sh BUILD_DIR}
+build=${1:?usage: demo.sh BUILD_DIR [DPI]}
+dpi=${2:-96}
 cd "$(dirname "$0")/.."
 
 # Without a display, run again under a virtual one: the notification area needs it.
@@ -27,6 +29,12 @@ echo "== fresh Wine prefix with COM3..COM12"
 wine_env_setup "$build" 2>/dev/null
 mkdir -p "$build/demo"
 screenshot="$(cd "$build/demo" && pwd)/cardwick-demo.png"
+if [ "$dpi" != 96 ]; then
+    echo "== screen at $dpi DPI ($((dpi * 100 / 96)) %)"
+    # Wine reads the screen's DPI from this value when a program starts.
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    screenshot="$(cd "$build/demo" && pwd)/cardwick-demo-$((dpi * 100 / 96)).png"
+fi
 
 python3 - "$build" "$sim" "$screenshot" <<'PY'
 import os

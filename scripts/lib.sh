@@ -73,7 +73,7 @@ ensure_i386_emulation() {
         echo "32-bit tier: Wine's 32-bit loader /usr/lib/wine/wine is missing (package wine32:i386)" >&2
         return 1
     }
-    QEMU_RESERVED_VA=0xf7000000 /usr/lib/wine/wine --version >/dev/null 2>&1 || {
+    QEMU_RESERVED_VA=0x88000000 /usr/lib/wine/wine --version >/dev/null 2>&1 || {
         echo "32-bit tier: Wine's 32-bit loader does not start under the emulator" >&2
         return 1
     }

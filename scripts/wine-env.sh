@@ -33,8 +33,11 @@ wine_env_loader_exports() {
         case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
     fi
     if [ "$CARDWICK_WINE_ARCH" = win32 ]; then
-        # The emulated 32-bit loader cannot map Wine's shared user data without this reservation.
-        export QEMU_RESERVED_VA=0xf7000000
+        # The emulated 32-bit loader cannot map Wine's shared user data without a reserved guest
+        # address space. Wine reserves all of that space above 2 GB at every process start, one
+        # emulated mmap per 64 KB when the emulator refuses the whole; 128 MB there leaves room
+        # for the loader's own libraries and makes a start take seconds instead of minutes.
+        export QEMU_RESERVED_VA=0x88000000
     else
         unset QEMU_RESERVED_VA
     fi
@@ -66,7 +69,9 @@ wine_boot_prefix() {
 # The folder of the booted prefix that new prefixes of the exported kind are copied from: one per
 # kind and Wine version, kept under build/ so that a run makes it once and a later run not at all.
 wine_template_dir() {
-    echo "$CARDWICK_WINE_ROOT/build/wine-templates/$CARDWICK_WINE_ARCH-$(wine --version 2>/dev/null || echo unknown)"
+    local version
+    version=$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.~\n-' _)
+    echo "$CARDWICK_WINE_ROOT/build/wine-templates/$CARDWICK_WINE_ARCH-${version:-unknown}"
 }
 
 # Makes the template if it is missing. Safe to start in the background ahead of its use: a second

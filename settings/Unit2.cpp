@@ -143,7 +143,7 @@ TfrmProperties::TfrmProperties(TComponent* AOwner) : TForm(AOwner) {
     cxLoadOnStartup = PlaceCheckBox(this, "cxLoadOnStartup", 8, 153, "&Load on Windows startup", 0);
 
     anDetect = PlaceControl<TAnimate>(this, gbPortSettings, "anDetect", 192, 108, 16, 16);
-    anDetect->SetCommonAVI(aviFindComputer);
+    anDetect->SetResID(IDR_BUSY);
     anDetect->SetStartFrame(1);
     anDetect->SetStopFrame(8);
 

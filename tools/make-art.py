@@ -1,11 +1,18 @@
 #!/usr/bin/env python3
-"""Draws Cardwick's pictures and writes them as Windows .ico and .bmp files into app/res/.
+"""Draws Cardwick's pictures and writes them as Windows .ico, .bmp and .avi files into app/res/.
 
-Plain Python on purpose: the pictures are tiny, and the generated files are committed beside this
+The icons hold one 32-bit picture with alpha per size the screens of today ask for: the program icon
+at 16 to 256 pixels, the notification-area pictures at 16 to 32 (16 at 100 % scaling, 20 at 125 %,
+24 at 150 %, 32 at 200 %). Rectangles snap to whole pixels, so every size is sharp; slanted edges
+are smoothed. The busy animation is an uncompressed 8-bit clip, which every version of the
+animation control plays.
+
+Plain Python on purpose: the pictures are small, and the generated files are committed beside this
 script, so building the program needs no image tools. Run it again after changing a drawing:
     python3 tools/make-art.py [OUTPUT_DIR]
 """
 
+import math
 import os
 import struct
 import sys
@@ -64,70 +71,9 @@ class Canvas:
                 y0 += sy
 
 
-def draw_computer(c, left, top, scale_small, screen):
-    """A monitor on a stand: outline, silver casing, coloured screen."""
-    if scale_small:
-        c.box(left, top, left + 8, top + 6, SILVER)
-        c.frame(left, top, left + 8, top + 6, BLACK)
-        c.box(left + 2, top + 2, left + 6, top + 4, screen)
-        c.box(left + 3, top + 7, left + 5, top + 7, GREY)
-        c.box(left + 1, top + 8, left + 7, top + 8, BLACK)
-    else:
-        c.box(left, top, left + 16, top + 13, SILVER)
-        c.frame(left, top, left + 16, top + 13, BLACK)
-        c.frame(left + 2, top + 2, left + 14, top + 11, GREY)
-        c.box(left + 3, top + 3, left + 13, top + 10, screen)
-        c.dot(left + 4, top + 4, WHITE)  # a glint on the glass
-        c.box(left + 6, top + 14, left + 10, top + 15, GREY)
-        c.box(left + 3, top + 16, left + 13, top + 17, SILVER)
-        c.frame(left + 3, top + 16, left + 13, top + 17, BLACK)
-
-
-def draw_reader(c, left, top, right, bottom, light):
-    """The reader module: a grey box with a card slot and an indicator light."""
-    c.box(left, top, right, bottom, SILVER)
-    c.frame(left, top, right, bottom, BLACK)
-    c.box(left + 2, bottom - 2, right - 2, bottom - 2, GREY)
-    c.box(right - 3, top + 2, right - 2, top + 3, light)
-
-
-def program_icon():
-    c = Canvas(32)
-    draw_computer(c, 0, 1, False, BLUE)
-    draw_reader(c, 17, 21, 31, 30, RED)
-    # Commands go out to the reader along the top arrow; card IDs come back along the bottom one.
-    c.line(18, 5, 27, 5, RED, 2)
-    c.line(27, 5, 27, 16, RED, 2)
-    for i in range(4):
-        c.line(24 + i, 15 + i, 31 - i, 15 + i, RED)
-    c.line(16, 25, 9, 25, RED, 2)
-    c.line(8, 26, 8, 22, RED, 2)
-    for i in range(4):
-        c.line(8 - 3 + i, 22 - i, 9 + 3 - i, 22 - i, RED)
-    return c
-
-
-def small_program_icon(screen, light):
-    c = Canvas(16)
-    draw_computer(c, 0, 0, True, screen)
-    draw_reader(c, 8, 9, 15, 15, light)
-    c.line(10, 2, 12, 2, RED)
-    c.line(12, 2, 12, 7, RED)
-    c.line(11, 6, 13, 6, RED)
-    return c
-
-
 def tick(c, colour):
     c.line(3, 7, 6, 10, colour, 2)
     c.line(6, 10, 12, 3, colour, 2)
-
-
-def tick_icon():
-    c = Canvas(16)
-    c.box(1, 1, 14, 14, SILVER)
-    c.frame(1, 1, 14, 14, GREY)
-    tick(c, GREEN)
-    return c
 
 
 def check_mark():
@@ -135,30 +81,6 @@ def check_mark():
     c = Canvas(16, SILVER)
     tick(c, GREEN)
     return c
-
-
-def ico_bytes(canvas):
-    """One 16-colour image with its transparency mask."""
-    size = canvas.size
-    xor_stride = (size * 4 + 31) // 32 * 4
-    and_stride = (size + 31) // 32 * 4
-    xor, mask = bytearray(), bytearray()
-    for y in reversed(range(size)):  # bottom-up rows
-        row = canvas.pixels[y]
-        nibbles = [0 if p is CLEAR else p for p in row]
-        line = bytearray((nibbles[x] << 4) | nibbles[x + 1] for x in range(0, size, 2))
-        xor += line + bytes(xor_stride - len(line))
-        bits = bytearray(and_stride)
-        for x, p in enumerate(row):
-            if p is CLEAR:
-                bits[x // 8] |= 0x80 >> (x % 8)
-        mask += bits
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
-    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
-    image = header + palette + bytes(xor) + bytes(mask)
-    directory = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", size % 256, size % 256, 16, 0, 1, 4, len(image), 6 + 16)
-    return directory + entry + image
 
 
 def bmp24_bytes(canvas):
@@ -176,14 +98,249 @@ def bmp24_bytes(canvas):
     return header + info + bytes(rows)
 
 
+
+# ---- 32-bit pictures with alpha ---------------------------------------------------------------
+
+def rgb(index):
+    return PALETTE[index]
+
+
+class Art:
+    """An RGBA picture of size x size pixels, drawn in design units (unit pixels each)."""
+
+    def __init__(self, size, unit):
+        self.size = size
+        self.unit = unit
+        self.pixels = [[(0, 0, 0, 0)] * size for _ in range(size)]
+
+    def px(self, value):
+        return int(round(value * self.unit))
+
+    def paint(self, x, y, colour, coverage):
+        if not (0 <= x < self.size and 0 <= y < self.size) or coverage <= 0:
+            return
+        r, g, b = colour
+        dr, dg, db, da = self.pixels[y][x]
+        a = min(1.0, coverage)
+        out_a = a + da / 255 * (1 - a)
+        if out_a <= 0:
+            return
+        mix = lambda s, d: (s * a + d * (da / 255) * (1 - a)) / out_a
+        self.pixels[y][x] = (round(mix(r, dr)), round(mix(g, dg)), round(mix(b, db)), round(out_a * 255))
+
+    def rect(self, left, top, right, bottom, colour):
+        """Fills [left, right) x [top, bottom) in design units, snapped to whole pixels."""
+        for y in range(self.px(top), self.px(bottom)):
+            for x in range(self.px(left), self.px(right)):
+                self.paint(x, y, rgb(colour), 1.0)
+
+    def box(self, left, top, right, bottom, fill, outline=None):
+        """A filled rectangle with a one-unit (at least one-pixel) outline."""
+        self.rect(left, top, right, bottom, outline if outline is not None else fill)
+        if outline is not None:
+            w = max(1, self.px(1)) / self.unit
+            self.rect(left + w, top + w, right - w, bottom - w, fill)
+
+    def polygon(self, points, colour):
+        """A smoothed polygon: each pixel covered in proportion to the samples inside it."""
+        pts = [(x * self.unit, y * self.unit) for x, y in points]
+        xs, ys = [p[0] for p in pts], [p[1] for p in pts]
+        samples = 4 if self.size <= 64 else 2
+        for y in range(max(0, int(min(ys))), min(self.size, int(max(ys)) + 1)):
+            for x in range(max(0, int(min(xs))), min(self.size, int(max(xs)) + 1)):
+                inside = 0
+                for sy in range(samples):
+                    for sx in range(samples):
+                        if contains(pts, x + (sx + 0.5) / samples, y + (sy + 0.5) / samples):
+                            inside += 1
+                self.paint(x, y, rgb(colour), inside / samples ** 2)
+
+    def stroke(self, x0, y0, x1, y1, width, colour):
+        """A straight stroke of the given width between two points, as a polygon."""
+        dx, dy = x1 - x0, y1 - y0
+        length = (dx * dx + dy * dy) ** 0.5
+        nx, ny = -dy / length * width / 2, dx / length * width / 2
+        self.polygon([(x0 + nx, y0 + ny), (x1 + nx, y1 + ny), (x1 - nx, y1 - ny), (x0 - nx, y0 - ny)], colour)
+
+
+def contains(points, x, y):
+    inside = False
+    j = len(points) - 1
+    for i in range(len(points)):
+        xi, yi = points[i]
+        xj, yj = points[j]
+        if (yi > y) != (yj > y) and x < (xj - xi) * (y - yi) / (yj - yi) + xi:
+            inside = not inside
+        j = i
+    return inside
+
+
+def draw_small(art, screen, light):
+    """The 16-unit picture: a monitor, the reader below right, one arrow from one to the other."""
+    art.box(0, 0, 9, 7, SILVER, BLACK)
+    art.rect(2, 2, 7, 5, screen)
+    art.rect(3, 7, 6, 8, GREY)
+    art.rect(1, 8, 8, 9, BLACK)
+    art.box(8, 9, 16, 16, SILVER, BLACK)
+    art.rect(10, 13, 14, 14, GREY)
+    art.rect(12, 11, 14, 13, light)
+    art.rect(10, 2, 13, 3, RED)
+    art.rect(12, 2, 13, 7, RED)
+    art.polygon([(10.5, 6), (14.5, 6), (12.5, 8.5)], RED)
+
+
+def draw_large(art, screen, light):
+    """The 32-unit picture: the monitor on its stand, the reader, and the two arrows between them
+    (commands go out along the top one, card IDs come back along the bottom one)."""
+    art.box(0, 1, 17, 15, SILVER, BLACK)
+    art.box(2, 3, 15, 13, screen, GREY)
+    art.rect(4, 5, 5, 6, WHITE)  # a glint on the glass
+    art.rect(6, 15, 11, 17, GREY)
+    art.box(3, 17, 14, 19, SILVER, BLACK)
+    art.box(17, 21, 32, 31, SILVER, BLACK)
+    art.rect(19, 28, 30, 29, GREY)
+    art.rect(28, 23, 30, 25, light)
+    art.rect(18, 5, 29, 7, RED)
+    art.rect(27, 5, 29, 16, RED)
+    art.polygon([(24, 15), (32, 15), (28, 19.5)], RED)
+    art.rect(9, 25, 17, 27, RED)
+    art.rect(8, 22, 10, 28, RED)
+    art.polygon([(4.5, 23.5), (13.5, 23.5), (9, 19.5)], RED)
+
+
+def draw_tick(art):
+    art.box(1, 1, 15, 15, SILVER, GREY)
+    art.stroke(4, 8, 7, 11, 2, GREEN)
+    art.stroke(7, 11, 13, 4, 2, GREEN)
+
+
+PROGRAM_ICON_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
+TRAY_SIZES = (16, 20, 24, 32)
+
+
+def program_picture(size):
+    # Below 32 pixels the large picture's one-unit lines would fall between pixels: the small
+    # one, with the same parts and colours, stands in.
+    if size < 32:
+        art = Art(size, size / 16)
+        draw_small(art, BLUE, RED)
+    else:
+        art = Art(size, size / 32)
+        draw_large(art, BLUE, RED)
+    return art
+
+
+def small_picture(size, draw, *args):
+    art = Art(size, size / 16)
+    draw(art, *args)
+    return art
+
+
+def ico32_bytes(pictures):
+    """An icon file of 32-bit pictures with alpha, each with the mask older Windows draws by."""
+    images = []
+    for art in pictures:
+        size = art.size
+        and_stride = (size + 31) // 32 * 4
+        colour, mask = bytearray(), bytearray()
+        for y in reversed(range(size)):  # bottom-up rows
+            bits = bytearray(and_stride)
+            for x, (r, g, b, a) in enumerate(art.pixels[y]):
+                colour += bytes((b, g, r, a))
+                if a == 0:
+                    bits[x // 8] |= 0x80 >> (x % 8)
+            mask += bits
+        header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(colour) + len(mask), 0, 0, 0, 0)
+        images.append((size, header + bytes(colour) + bytes(mask)))
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    entries = b""
+    for size, data in images:
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    return directory + entries + b"".join(data for _, data in images)
+
+
+# ---- the busy animation -----------------------------------------------------------------------
+
+# Colour 0 is the clip's background, which the animation control replaces with its parent's: the
+# control takes it from the top-left pixel, so no drawing uses it.
+CLIP_PALETTE = [(0xC0, 0xC0, 0xC0), (0x00, 0x00, 0x00), (0xE0, 0xE0, 0xE0), (0x00, 0x00, 0xFF),
+                (0x80, 0x80, 0x80), (0xFF, 0xFF, 0xFF), (0x00, 0xFF, 0xFF), (0x80, 0x60, 0x20)]
+CLIP_FRAMES = 8
+CLIP_FRAME_MS = 125
+
+
+def busy_frame(n):
+    """A magnifying glass circling over a small monitor, one eighth of the way round per frame."""
+    c = Canvas(16, 0)
+    c.box(1, 3, 11, 10, 1)
+    c.box(2, 4, 10, 9, 2)
+    c.box(3, 5, 9, 8, 3)
+    c.box(5, 11, 7, 11, 4)
+    c.box(3, 12, 9, 12, 1)
+    # The glass's centre walks a circle of radius 2.5 around (8, 7), starting at the top.
+    angle = 2 * math.pi * n / CLIP_FRAMES
+    cx, cy = 8 + 2.5 * math.sin(angle), 6.5 - 2.5 * math.cos(angle)
+    for y in range(16):
+        for x in range(16):
+            d = ((x + 0.5 - cx) ** 2 + (y + 0.5 - cy) ** 2) ** 0.5
+            if d <= 2.0:
+                c.dot(x, y, 6 if d <= 1.0 else 5)
+            elif d <= 3.0:
+                c.dot(x, y, 1)
+    # The handle, down and to the right of the glass.
+    hx, hy = int(cx + 2.2), int(cy + 2.2)
+    for i in range(3):
+        c.dot(hx + i, hy + i, 7)
+        c.dot(hx + i + 1, hy + i, 7)
+    return c
+
+
+def avi_bytes(frames, frame_ms):
+    size = frames[0].size
+    stride = (size + 3) // 4 * 4
+    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in CLIP_PALETTE)
+    image = size * stride
+
+    def chunk(tag, data):
+        return tag + struct.pack("<I", len(data)) + data + (b"\0" if len(data) % 2 else b"")
+
+    def riff_list(tag, kind, data):
+        return chunk(tag, kind + data)
+
+    avih = struct.pack("<IIIIIIIIII4I", frame_ms * 1000, image * 1000 // frame_ms, 0, 0x10, len(frames), 0, 1,
+                       image, size, size, 0, 0, 0, 0)
+    strh = struct.pack("<4s4sIHHIIIIIIIIhhhh", b"vids", b"DIB ", 0, 0, 0, 0, frame_ms, 1000, 0, len(frames),
+                       image, 0xFFFFFFFF, 0, 0, 0, size, size)
+    strf = struct.pack("<IiiHHIIiiII", 40, size, size, 1, 8, 0, image, 0, 0, len(CLIP_PALETTE),
+                       len(CLIP_PALETTE)) + palette
+    hdrl = riff_list(b"LIST", b"hdrl", chunk(b"avih", avih) + riff_list(b"LIST", b"strl", chunk(b"strh", strh)
+                                                                           + chunk(b"strf", strf)))
+    movi_data, index, offset = b"", b"", 4
+    for frame in frames:
+        rows = b""
+        for y in reversed(range(size)):
+            line = bytes(frame.pixels[y])
+            rows += line + bytes(stride - len(line))
+        index += struct.pack("<4sIII", b"00db", 0x10, offset, len(rows))
+        piece = chunk(b"00db", rows)
+        movi_data += piece
+        offset += len(piece)
+    movi = riff_list(b"LIST", b"movi", movi_data)
+    body = b"AVI " + hdrl + movi + chunk(b"idx1", index)
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "app", "res")
     files = {
-        "Cardwick.ico": ico_bytes(program_icon()),
-        "Idle.ico": ico_bytes(small_program_icon(BLUE, RED)),
-        "Reading.ico": ico_bytes(small_program_icon(AQUA, LIME)),
-        "Tick.ico": ico_bytes(tick_icon()),
+        "Cardwick.ico": ico32_bytes([program_picture(n) for n in PROGRAM_ICON_SIZES]),
+        "Idle.ico": ico32_bytes([small_picture(n, draw_small, BLUE, RED) for n in TRAY_SIZES]),
+        "Reading.ico": ico32_bytes([small_picture(n, draw_small, AQUA, LIME) for n in TRAY_SIZES]),
+        "Tick.ico": ico32_bytes([small_picture(n, draw_tick) for n in TRAY_SIZES]),
         "CheckMark.bmp": bmp24_bytes(check_mark()),
+        "Busy.avi": avi_bytes([busy_frame(n) for n in range(CLIP_FRAMES)], CLIP_FRAME_MS),
     }
     for name, data in files.items():
         path = os.path.join(out, name)

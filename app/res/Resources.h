@@ -11,3 +11,6 @@
 
 // The settings dialog's check mark, drawn transparent on its light grey.
 #define IDB_CHECKMARK 201
+
+// The busy animation of the main window and the settings dialog: 16 by 16, eight frames.
+#define IDR_BUSY 301

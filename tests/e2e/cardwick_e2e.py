@@ -12,6 +12,7 @@ import os
 import queue
 import re
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -23,6 +24,8 @@ INVALID_PORT_SETTINGS = "Invalid Port Settings!\n\nPlease configure the Port Set
 SENDING_TIMEOUT = ("Data sending timeout! Module will be disconnected now.\nPlease re-connect.\n\n"
                    "If the error remains, check your device connection and Port Settings in Properties.")
 DEVICE_UNPLUGGED = "Device unplugged!"
+# How long a program may take to start: a guard against a hang, not a timing check.
+STARTUP_TIMEOUT_S = 180
 
 
 class Failure(Exception):
@@ -80,6 +83,15 @@ class LineReader:
         return stamp, line
 
 
+def pe_machine(path):
+    """The machine field of a Windows program's PE header: 0x14C for x86, 0x8664 for x64."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    at = struct.unpack_from("<I", data, 0x3C)[0]
+    check(data[at:at + 4] == b"PE\0\0", "%s is not a PE file" % path)
+    return struct.unpack_from("<H", data, at + 4)[0]
+
+
 class Environment:
     """Paths from the command line, and the Wine prefix of the run."""
 
@@ -94,6 +106,10 @@ class Environment:
         # The 32-bit tier runs these tests against the release's program, with the 64-bit build's
         # test tools around it.
         self.cardwick = os.environ.get("CARDWICK_E2E_CARDWICK") or args.cardwick
+        # The registry view the program reads and writes: a 32-bit program's HKLM\Software is the
+        # 32-bit view.
+        self.x86 = pe_machine(self.cardwick) == 0x14C
+        self.registry_view = 32 if self.x86 else 64
         self.uidriver = args.uidriver
         self.sink = args.sink
         self.sim = args.sim
@@ -278,7 +294,12 @@ class MainWindow:
         check(info["class"] == "TfrmCardReader", "not the main window: %r" % info)
         self.by_name = {}
         self.all = ui.controls(hwnd)
-        for name, place in self.PLACES.items():
+        # On a scaled screen the places scale with the client area (338 pixels wide as designed),
+        # rounded as the program rounds them.
+        dpi = round(int(info["client"].split()[0]) * 96 / 338 / 24) * 24
+        scale = lambda v: (v * dpi + 48) // 96
+        for name, (left, top) in self.PLACES.items():
+            place = (scale(left), scale(top))
             found = [c for c in self.all if c["rect"][:2] == place]
             check(len(found) == 1, "%s not found at %r" % (name, place))
             self.by_name[name] = found[0]
@@ -428,13 +449,19 @@ class KeySink:
 
 
 class Cardwick:
-    """The real program under Wine, with the locale pinned for the status line's time."""
+    """The real program under Wine, with the locale pinned for the status line's time. Given the UI
+    driver, it returns once the program has made its first window: under Wine's emulated 32-bit
+    half a start takes tens of seconds, and every time a test then checks counts from there."""
 
-    def __init__(self, env, cwd=None):
+    def __init__(self, env, ui=None, startup_timeout_s=STARTUP_TIMEOUT_S, cwd=None):
         """cwd: the current directory to start it in (a Linux path); the test's own by default."""
         environment = dict(os.environ, LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
         self.process = subprocess.Popen(["wine", env.cardwick], env=environment, cwd=cwd,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if ui is not None:
+            wait_until(lambda: not self.running() or ui.call("find " + MAIN_CAPTION, allow_error=True),
+                       startup_timeout_s, "Cardwick's first window", 0.2)
+            check(self.running(), "Cardwick ended during its start")
 
     def running(self):
         return self.process.poll() is None

@@ -32,21 +32,11 @@ env = Environment(rest + ["--port", "COM7"])
 # The 32-bit tier tests the release's own installer, beside the zip it ships with.
 args.installer = os.environ.get("CARDWICK_E2E_INSTALLER") or args.installer
 
-
-def pe_machine(path):
-    with open(path, "rb") as f:
-        data = f.read(4096)
-    at = struct.unpack_from("<I", data, 0x3C)[0]
-    check(data[at:at + 4] == b"PE\0\0", "%s is not a PE file" % path)
-    return struct.unpack_from("<H", data, at + 4)[0]
-
-
-X86 = pe_machine(env.cardwick) == 0x14C
-
+X86 = env.x86
 PRODUCT = "Orvela Cardwick"
 INSTALL_DIR = args.install_dir or "C:\\Program Files%s\\Orvela Cardwick" % (" (x86)" if X86 else "")
 # Where Windows keeps the registry values of a program of this kind, and the other view.
-VIEW = args.reg_view or (32 if X86 else 64)
+VIEW = args.reg_view or env.registry_view
 OTHER_VIEW = 96 - VIEW
 RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvelaCardwick"
@@ -133,7 +123,8 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
 
     def start_installed(cwd=None):
         env.cardwick = INSTALLED_EXE
-        cardwick = Cardwick(env, cwd=cwd)
+        # Returns once its first window exists: the window the installer finds it by.
+        cardwick = Cardwick(env, ui, cwd=cwd)
         run.on_exit(cardwick.kill)
         return cardwick
 

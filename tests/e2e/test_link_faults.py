@@ -38,7 +38,7 @@ with Run("reader link failures") as run:
     plug()
     ui = UiDriver(env)
     run.on_exit(ui.close)
-    cardwick = Cardwick(env)
+    cardwick = Cardwick(env, ui)
     run.on_exit(cardwick.kill)
     state = {}
 

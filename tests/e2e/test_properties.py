@@ -28,7 +28,10 @@ screenshots = os.environ.get("CARDWICK_SCREENSHOTS", env.work)
 
 
 def reg(*args, check_result=True):
-    result = subprocess.run(["wine", "reg"] + list(args), capture_output=True, text=True, errors="replace")
+    """reg.exe on the registry as the program under test sees it."""
+    view = "/reg:%d" % env.registry_view
+    result = subprocess.run(["wine", "reg"] + list(args) + [view], capture_output=True, text=True,
+                            errors="replace")
     if check_result and result.returncode != 0:
         raise Failure("reg %r: %s" % (args, result.stdout + result.stderr))
     return result
@@ -189,7 +192,7 @@ with Run("settings dialog and About box") as run:
     run.on_exit(ui.close)
     # Started where Windows starts it at logon: the start-up value must not follow the current
     # directory.
-    cardwick = Cardwick(env, cwd=env.system32)
+    cardwick = Cardwick(env, ui, cwd=env.system32)
     run.on_exit(cardwick.kill)
     state = {}
 

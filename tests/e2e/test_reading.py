@@ -44,7 +44,7 @@ with Run("reading from the notification area") as run:
     sink = KeySink(env)
     run.on_exit(sink.close)
     sink.focus(ui)
-    cardwick = Cardwick(env)
+    cardwick = Cardwick(env, ui)
     run.on_exit(cardwick.kill)
     state = {"start": time.time()}
 

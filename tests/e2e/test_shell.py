@@ -22,7 +22,7 @@ with Run("the shell: start-up, showing, closing, modality, exit") as run:
     env.write_settings(general, None)
     ui = UiDriver(env)
     run.on_exit(ui.close)
-    cardwick = Cardwick(env)
+    cardwick = Cardwick(env, ui)
     run.on_exit(cardwick.kill)
     state = {}
 

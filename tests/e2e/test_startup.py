@@ -17,7 +17,7 @@ with Run("start-up without settings, then connect and read by hand") as run:
     run.on_exit(sim.stop)
     ui = UiDriver(env)
     run.on_exit(ui.close)
-    cardwick = Cardwick(env)
+    cardwick = Cardwick(env, ui)
     run.on_exit(cardwick.kill)
     state = {}
 

@@ -14,6 +14,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -56,11 +57,27 @@ public:
     bool SendRaises = false;
     std::vector<TTimed> Frames;
     std::string LineSettings;
-    bool LoadSettings() override { return SettingsPresent; }
+    // The port named in the settings file now, the one the driver holds, and every port opened.
+    std::string FilePort = "COM3";
+    std::string DriverPort = "COM3";
+    std::vector<std::string> OpenedPorts;
+    int Warnings = 0;
+    bool LoadSettings(bool Quietly) override {
+        if (SettingsPresent)
+            DriverPort = FilePort;
+        else if (!Quietly)
+            ++Warnings;
+        return SettingsPresent;
+    }
     void ApplyLineSettings(const std::string& PortName, std::uint32_t BaudRate, bool EvenParity) override {
+        DriverPort = PortName;
         LineSettings = PortName + " " + std::to_string(BaudRate) + (EvenParity ? " even" : " none");
     }
-    bool OpenPort() override { return Open = PortOpens; }
+    bool OpenPort() override {
+        if (PortOpens)
+            OpenedPorts.push_back(DriverPort);
+        return Open = PortOpens;
+    }
     void ClosePort() override { Open = false; }
     bool PortOpen() override { return Open; }
     void SendFrame(const std::string& Frame) override {
@@ -70,13 +87,26 @@ public:
         if (!Open)
             return;
         Frames.push_back({Clock, Frame});
-        if (ModuleAnswers) {
-            const char Letter = Frame.at(4);
-            Receive(Clock + 20, Letter == 'B' ? FactoryReply : Letter == 'V' ? VersionReply : CardReply);
+        const char Letter = Frame.at(4);
+        if (ModuleAnswers && Unanswered.find(Letter) == std::string::npos) {
+            std::string Reply = Letter == 'B' ? FactoryReply : Letter == 'V' ? VersionReply : CardReply;
+            if (BadBCC)
+                Reply.at(Reply.size() - 2) ^= 1;
+            std::uint32_t Delay = 20;
+            if (Letter == 'F' && !LatePolls.empty()) {
+                Delay = LatePolls.front();
+                LatePolls.erase(LatePolls.begin());
+            }
+            Receive(Clock + Delay, Reply);
         }
     }
-    // A module on the line that answers every command 20 ms after it went out.
+    // A module on the line that answers every command 20 ms after it went out (the next polls
+    // after the delays in LatePolls), except those in Unanswered, with a wrong block check when
+    // BadBCC.
     bool ModuleAnswers = false;
+    std::string Unanswered;
+    bool BadBCC = false;
+    std::vector<std::uint32_t> LatePolls;
     bool PortAnswers() override { return Answers; }
 
     // Time.
@@ -102,11 +132,16 @@ public:
     // Dispatching.
     bool Ending = false;
     void ProcessMessages() override {
-        while (!FEvents.empty() && FEvents.begin()->first <= Clock) {
-            auto Event = std::move(FEvents.begin()->second);
-            FEvents.erase(FEvents.begin());
-            Event();
+        while (DispatchOne()) {
         }
+    }
+    bool DispatchOne() {
+        if (FEvents.empty() || FEvents.begin()->first > Clock)
+            return false;
+        auto Event = std::move(FEvents.begin()->second);
+        FEvents.erase(FEvents.begin());
+        Event();
+        return true;
     }
     void WaitForMessage(std::uint32_t LimitMs) override {
         const std::uint64_t Limit = std::uint64_t{Clock} + LimitMs;
@@ -129,24 +164,55 @@ public:
     bool TypingRaises = false;
     int Picture = 0;
     void WriteStatus(const std::string& Message) override { StatusLines.push_back({Clock, Message}); }
-    // How long the user leaves an error box open; it dispatches meanwhile, as a modal box does.
+    // How long the user leaves an error box open; it dispatches meanwhile, one message at a time
+    // as a modal box does, and ends after the message that closed it. Screen: what the user sees
+    // happen, in order.
     std::uint32_t BoxOpenFor = 0;
+    bool BoxClosesByItself = true;
+    std::vector<std::string> Screen;
     void ShowError(const std::string& Text) override {
         Boxes.push_back({Clock, Text});
-        if (BoxOpenFor)
-            RunUntil(Clock + BoxOpenFor);
-        else
+        const bool OuterBox = std::exchange(FBoxOpen, true);
+        FBoxClosed = false;
+        const std::uint32_t Until = Clock + BoxOpenFor;
+        while (!FBoxClosed && Clock < Until) {
+            if (!DispatchOne())
+                WaitForMessage(Until - Clock);
+        }
+        if (!BoxOpenFor)
             ProcessMessages();
+        FBoxOpen = OuterBox;
+        FBoxClosed = false;
+        Screen.push_back("box gone");
     }
+    bool CloseErrorBox() override {
+        if (!FBoxOpen || !BoxClosesByItself)
+            return false;
+        FBoxClosed = true;
+        return true;
+    }
+    void KeepForeground() override { Screen.push_back("foreground kept"); }
+    void RestoreForeground() override { Screen.push_back("foreground back"); }
     void ShowConnected(bool Connected) override { Panel = Connected ? "Connected" : "Disconnected"; }
     void EnableControls(bool Connected) override {
         ControlsConnected = Connected;
         if (!Connected)
             Fields.clear();
     }
-    void ShowField(LinkField Field, const std::string& Text) override { Fields[Field] = Text; }
+    std::vector<TTimed> FieldWrites;
+    void ShowField(LinkField Field, const std::string& Text) override {
+        Fields[Field] = Text;
+        FieldWrites.push_back({Clock, Text});
+    }
     bool Reading() override { return IsReading; }
-    void ToggleReading() override { IsReading = !IsReading; }
+    // With Polling, reading sends "F" every 500 ms, as the poll timer does.
+    bool Polling = false;
+    void ToggleReading() override {
+        IsReading = !IsReading;
+        Screen.push_back(IsReading ? "reading" : "not reading");
+        if (IsReading && Polling)
+            SchedulePoll(++FPollArming);
+    }
     void ShowCommandPicture(bool CommandSent) override { Picture = CommandSent ? 1 : 0; }
     bool SuffixCarriageReturn() override { return Suffix; }
     void TypeText(const std::string& Text) override {
@@ -184,6 +250,14 @@ public:
     }
 
 private:
+    void SchedulePoll(unsigned Arming) {
+        At(Clock + 500, [this, Arming] {
+            if (!IsReading || Arming != FPollArming)
+                return;
+            SchedulePoll(Arming);
+            Link->SendString('F', "");
+        });
+    }
     void ScheduleReconnectTick(unsigned Arming) {
         At(Clock + ReconnectInterval, [this, Arming] {
             if (!ReconnectTimerOn || Arming != FReconnectArming)
@@ -196,6 +270,9 @@ private:
     std::multimap<std::uint32_t, std::function<void()>> FEvents;
     unsigned FTimerArming = 0;
     unsigned FReconnectArming = 0;
+    unsigned FPollArming = 0;
+    bool FBoxOpen = false;
+    bool FBoxClosed = false;
 };
 
 class ReaderLinkTest : public ::testing::Test {
@@ -209,12 +286,19 @@ protected:
     // Connected and reading, the reply to the last poll still outstanding: the state in which the
     // next poll tick waits.
     void ReadingWithAPollOutstanding() {
-        Host.Open = true;
-        Host.Panel = "Connected";
-        Host.ControlsConnected = true;
+        // Connected by the user's Connect, so that the link knows it was up.
+        Host.ModuleAnswers = true;
+        Link.Connect();
+        Host.RunUntil(Host.Clock + 100);
+        Host.ModuleAnswers = false;
+        ASSERT_EQ(Host.Panel, "Connected");
+        ASSERT_EQ(FactoryCode, "30571846");
         Host.IsReading = true;
-        FactoryCode = "30571846";
         WaitingReply = true;
+        Host.Frames.clear();
+        Host.StatusLines.clear();
+        Host.FieldWrites.clear();
+        Host.OpenedPorts.clear();
     }
 
     void ExpectDroppedWith(const char* Box, const char* Status) {
@@ -540,6 +624,14 @@ protected:
         return Lines;
     }
 
+    std::vector<std::string> FieldsSinceTheDrop() const {
+        std::vector<std::string> Texts;
+        for (const TTimed& Write : Host.FieldWrites)
+            if (Write.At >= Dropped)
+                Texts.push_back(Write.Text);
+        return Texts;
+    }
+
     std::uint32_t Dropped = 0;
 };
 
@@ -569,21 +661,30 @@ TEST_F(ReaderLinkReconnectTest, TriesQuietlyEveryIntervalAndResumesReadingOnceBA
     EXPECT_EQ(Link.LastDrop(), LinkDrop::None);
     EXPECT_EQ(Host.Boxes.size(), 1u);
     EXPECT_EQ(ModuleVersion, "2.31");
+    // Somebody dismissed the box long before: the foreground is theirs to choose.
+    EXPECT_EQ(Host.Screen,
+              (std::vector<std::string>{"not reading", "foreground kept", "box gone", "reading"}));
 }
 
 // Nobody at the desk: the box of the drop stays open, and the reader comes back meanwhile. The wait
 // that timed out is still on the stack under the box; it belongs to the old link and does not hold
-// the tries back, and it sends nothing when it unwinds.
+// the tries back, and it sends nothing when it unwinds. The box closes by itself, the foreground
+// goes back, and only then does reading resume.
 TEST_F(ReaderLinkReconnectTest, TheReaderComesBackWhileTheBoxOfTheDropIsStillOpen) {
     Host.BoxOpenFor = 2 * ReconnectInterval + 1000;
-    Host.At(Host.Clock + 10, [this] { Host.Answers = true; });
-    Host.ModuleAnswers = true;
+    Host.At(Host.Clock + 300, [this] {
+        Host.Answers = true;
+        Host.ModuleAnswers = true;
+    });
     PulledWhileReading(true);
     EXPECT_EQ(Host.Commands(), (std::vector<std::string>{"B", "V"}));
     EXPECT_EQ(Host.Frames.at(0).At, Dropped + ReconnectInterval + PortSettlePause);
     EXPECT_EQ(Host.Panel, "Connected");
     EXPECT_TRUE(Host.IsReading);
     EXPECT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_LT(Host.Clock, Dropped + ReconnectInterval + 1000);
+    EXPECT_EQ(Host.Screen, (std::vector<std::string>{"not reading", "foreground kept", "box gone",
+                                                     "foreground back", "reading"}));
 }
 
 TEST_F(ReaderLinkReconnectTest, WithoutTheSettingNothingTriesAgain) {
@@ -595,6 +696,7 @@ TEST_F(ReaderLinkReconnectTest, WithoutTheSettingNothingTriesAgain) {
     EXPECT_FALSE(Host.Open);
     EXPECT_TRUE(Host.Frames.empty());
     EXPECT_EQ(StatusSinceTheDrop(), std::vector<std::string>{": Data sending timeout!"});
+    EXPECT_EQ(Host.Screen, (std::vector<std::string>{"not reading", "box gone"}));
 }
 
 // A module that does not answer, a send that raises, a tick that comes during a probe: each try
@@ -650,6 +752,142 @@ TEST_F(ReaderLinkReconnectTest, DisconnectConnectAndTheDialogEndTheTries) {
         Host.RunUntil(Host.Clock + 3 * ReconnectInterval);
         EXPECT_EQ(Host.Frames.size(), Sent);
     }
+}
+
+// The wait whose time-out dropped the link is still on the stack under its box. Once the reader is
+// back and polls nest inside that box, the dead wait's expired deadline and its spent timer must not
+// count: a reply 300 ms late is read, and the box of the drop stays the only one.
+TEST_F(ReaderLinkReconnectTest, AWaitAfterAReconnectUnderTheOpenBoxGetsItsWholeTimeOut) {
+    Host.ReconnectSetting = true;
+    Host.GiveUpAt = 200000;
+    Host.Polling = true;
+    Host.BoxOpenFor = 3 * ReconnectInterval;
+    Host.BoxClosesByItself = false;
+    ReadingWithAPollOutstanding();
+    const std::uint32_t Start = Host.Clock;
+    Host.At(Start + NormalReplyTimeout + 10, [this] {
+        Host.ModuleAnswers = true;
+        // The first poll's reply comes after the next tick, which then waits 300 ms for it.
+        Host.LatePolls = {800};
+    });
+    bool TimerRanInALiveWait = false;
+    // The reader is back 140 ms after the first tick; the second poll waits from 1140 to 1440 ms on.
+    Host.At(Start + NormalReplyTimeout + ReconnectInterval + 1200,
+            [this, &TimerRanInALiveWait] { TimerRanInALiveWait = WaitingReply && Host.TimerOn; });
+
+    EXPECT_FALSE(Link.SendString('F', ""));
+
+    EXPECT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_EQ(Host.Panel, "Connected");
+    EXPECT_TRUE(Host.IsReading);
+    EXPECT_NE(Host.Typed, "");
+    EXPECT_TRUE(TimerRanInALiveWait);
+    EXPECT_EQ(std::count_if(Host.StatusLines.begin(), Host.StatusLines.end(),
+                            [](const TTimed& Line) { return Line.Text == ": Data sending timeout!"; }),
+              1);
+}
+
+// A silent reader at start-up: its time-out box is open while the tries begin, and the user
+// dismisses it in the middle of one. The link is not up then, so reading does not start; it
+// follows the reconnect instead.
+TEST_F(ReaderLinkReconnectTest, AStartUpTimeOutDismissedDuringATryLeavesReadingToTheReconnect) {
+    Host.ReconnectSetting = true;
+    Host.GiveUpAt = 200000;
+    Host.Polling = true;
+    Host.BoxOpenFor = ReconnectInterval + 300;
+
+    Link.ConnectAndStartReading();
+
+    ASSERT_TRUE(Host.Open) << "a try is in progress";
+    EXPECT_FALSE(Host.IsReading);
+    EXPECT_EQ(Host.Panel, "Disconnected");
+    Host.ModuleAnswers = true;
+    Host.RunUntil(Host.Clock + ReconnectInterval + 1000);
+    EXPECT_EQ(Host.Panel, "Connected");
+    EXPECT_TRUE(Host.IsReading);
+    EXPECT_EQ(Host.Boxes.size(), 1u);
+}
+
+// Test and Auto-Detect probe on the link: a probe whose send fails is no drop of a link that was
+// up, so nothing tries to connect inside the idle dialog.
+TEST_F(ReaderLinkReconnectTest, AFailedProbeStartsNoTries) {
+    Host.ReconnectSetting = true;
+    Host.GiveUpAt = 200000;
+    ScanMode = true;
+    Host.Timeout = ProbeReplyTimeout;
+    Host.SendRaises = true;
+    auto Listen = [this] { Host.RunUntil(Host.Clock + 200); };
+
+    EXPECT_FALSE(Link.Probe("COM5", 9600, false, Listen));
+
+    EXPECT_FALSE(Link.Reconnecting());
+    EXPECT_FALSE(Host.ReconnectTimerOn);
+    ScanMode = false;
+    Host.SendRaises = false;
+    Host.ModuleAnswers = true;
+    Host.RunUntil(Host.Clock + 3 * ReconnectInterval);
+    EXPECT_FALSE(Host.Open);
+    EXPECT_EQ(Host.Panel, "Disconnected");
+    EXPECT_FALSE(Host.ControlsConnected);
+    EXPECT_EQ(Host.OpenedPorts.size(), 1u);
+}
+
+// A try that gets the factory code but no version, or replies that fail their block check, says
+// nothing and fills no field; the try that succeeds shows the module as a Connect does.
+TEST_F(ReaderLinkReconnectTest, AFailedTryWritesNoStatusLineAndNoField) {
+    for (const bool BadBCC : {false, true}) {
+        SCOPED_TRACE(BadBCC ? "wrong block check" : "no answer to V");
+        Host.Boxes.clear();
+        Host.ModuleAnswers = false;
+        PulledWhileReading(true);
+        Host.ModuleAnswers = true;
+        Host.Unanswered = BadBCC ? "" : "V";
+        Host.BadBCC = BadBCC;
+        Host.RunUntil(Dropped + 2 * ReconnectInterval + 500);
+        EXPECT_GE(Host.OpenedPorts.size(), 2u);
+        EXPECT_EQ(StatusSinceTheDrop(),
+                  (std::vector<std::string>{": Data sending timeout!", ": Reconnecting..."}));
+        EXPECT_EQ(FieldsSinceTheDrop(), std::vector<std::string>{});
+        EXPECT_EQ(Host.Panel, "Disconnected");
+
+        Host.Unanswered.clear();
+        Host.BadBCC = false;
+        Host.RunUntil(Dropped + 3 * ReconnectInterval + 500);
+        EXPECT_EQ(Host.Panel, "Connected");
+        EXPECT_EQ(Host.Fields[LinkField::FactoryCode], "30571846");
+        EXPECT_EQ(Host.Fields[LinkField::Version], "2.31");
+        EXPECT_EQ(Host.Fields[LinkField::ModuleID], "07");
+        Link.Disconnect();
+    }
+}
+
+// The file is read at every connection attempt, each try included: a port changed by hand takes
+// effect at the next try, and a port setting removed makes the try fail without a warning box.
+TEST_F(ReaderLinkReconnectTest, EachTryReadsThePortSettingsFromTheFile) {
+    PulledWhileReading(true);
+    Host.FilePort = "COM9";
+    Host.RunUntil(Dropped + ReconnectInterval + 200);
+    EXPECT_EQ(Host.OpenedPorts, std::vector<std::string>{"COM9"});
+
+    Host.SettingsPresent = false;
+    Host.RunUntil(Dropped + 2 * ReconnectInterval + 200);
+    EXPECT_EQ(Host.OpenedPorts, std::vector<std::string>{"COM9"});
+    EXPECT_FALSE(Host.Open);
+    EXPECT_EQ(Host.Boxes.size(), 1u);
+    EXPECT_EQ(Host.Warnings, 0);
+    EXPECT_TRUE(Link.Reconnecting());
+}
+
+// Exit in the middle of a try: the port is closed and the retry timer stops.
+TEST_F(ReaderLinkReconnectTest, ExitStopsTheTries) {
+    PulledWhileReading(true);
+    Host.RunUntil(Dropped + ReconnectInterval + 200);
+    ASSERT_TRUE(Host.Open) << "a try is in progress";
+    Host.Ending = true;
+    Link.Exit();
+    EXPECT_FALSE(Host.Open);
+    EXPECT_FALSE(Host.ReconnectTimerOn);
+    EXPECT_FALSE(Link.Reconnecting());
 }
 
 } // namespace

@@ -70,29 +70,60 @@ TEST(FormsResourcesTest, TheExecutableCarriesItsVersionInformation) {
         EXPECT_EQ(VersionString(Info, Key), Expected) << Key;
 }
 
-TEST(FormsResourcesTest, TheProgramIconIs32By32InSixteenColours) {
-    HRSRC Group =
-        FindResourceA(nullptr, MAKEINTRESOURCEA(IDI_CARDWICK), MAKEINTRESOURCEA(3 + 11)); // RT_GROUP_ICON
-    ASSERT_NE(Group, nullptr);
+// The sizes of the pictures of an icon group, each of them 32-bit.
+std::vector<int> IconGroupSizes(int Id) {
+    std::vector<int> Sizes;
+    HRSRC Group = FindResourceA(nullptr, MAKEINTRESOURCEA(Id), MAKEINTRESOURCEA(3 + 11)); // RT_GROUP_ICON
+    if (!Group)
+        return Sizes;
     auto* Dir = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, Group)));
-    ASSERT_NE(Dir, nullptr);
-    // GRPICONDIR: reserved, type, count; then one 14-byte entry: width, height, colours, ...
-    EXPECT_EQ(Dir[4], 1) << "one picture";
-    EXPECT_EQ(Dir[6], 32);
-    EXPECT_EQ(Dir[7], 32);
-    EXPECT_EQ(Dir[8], 16) << "sixteen colours";
+    // GRPICONDIR: reserved, type, count; then 14-byte entries: width, height, colours, reserved,
+    // planes, bit count, ...; a width of 0 stands for 256.
+    int Count = Dir[4] | Dir[5] << 8;
+    for (int I = 0; I < Count; ++I) {
+        const BYTE* Entry = Dir + 6 + 14 * I;
+        EXPECT_EQ(Entry[6] | Entry[7] << 8, 32) << "bits per pixel of picture " << I;
+        Sizes.push_back(Entry[0] ? Entry[0] : 256);
+    }
+    return Sizes;
+}
 
-    TIcon Icon;
-    Icon.LoadFromResourceID(IDI_CARDWICK);
-    EXPECT_EQ(Icon.Width(), 32);
-    EXPECT_EQ(Icon.Height(), 32);
+TEST(FormsResourcesTest, TheIconsHoldA32BitPictureForEverySizeTheScreensAskFor) {
+    EXPECT_EQ(IconGroupSizes(IDI_CARDWICK), (std::vector<int>{16, 20, 24, 32, 40, 48, 64, 256}));
+    for (int Id : {IDI_IMAGE_IDLE, IDI_IMAGE_READING, IDI_IMAGE_TICK})
+        EXPECT_EQ(IconGroupSizes(Id), (std::vector<int>{16, 20, 24, 32})) << "icon " << Id;
+
+    // Each size loads as itself, its slanted edges blended by the alpha channel.
+    for (int Size : {16, 24, 48, 256}) {
+        TIcon Icon;
+        Icon.LoadFromResourceID(IDI_CARDWICK, Size, Size);
+        EXPECT_EQ(Icon.Width(), Size);
+        ICONINFO Info;
+        ASSERT_TRUE(GetIconInfo(Icon.Handle(), &Info));
+        BITMAPINFO Format = {};
+        Format.bmiHeader = {sizeof(BITMAPINFOHEADER), Size, -Size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        std::vector<DWORD> Pixels(static_cast<size_t>(Size) * Size);
+        HDC DC = GetDC(nullptr);
+        EXPECT_EQ(GetDIBits(DC, Info.hbmColor, 0, Size, Pixels.data(), &Format, DIB_RGB_COLORS), Size);
+        ReleaseDC(nullptr, DC);
+        int Blended = 0;
+        for (DWORD P : Pixels)
+            Blended += (P >> 24) > 0 && (P >> 24) < 255;
+        EXPECT_GT(Blended, 0) << "partly transparent pixels at " << Size;
+        DeleteObject(Info.hbmColor);
+        DeleteObject(Info.hbmMask);
+    }
+    TIcon Natural;
+    Natural.LoadFromResourceID(IDI_CARDWICK);
+    EXPECT_EQ(Natural.Width(), GetSystemMetrics(SM_CXICON))
+        << "the system's icon size, not the first picture's";
 }
 
 TEST(FormsResourcesTest, IconsAreCopiedNotShared) {
     TIcon Source, Copy;
     int Changes = 0;
     Copy.OnChange = TNotifyEvent::Function([&Changes](TObject*) { ++Changes; });
-    Source.LoadFromResourceID(IDI_IMAGE_IDLE);
+    Source.LoadFromResourceID(IDI_IMAGE_IDLE, 16, 16);
     Copy.Assign(Source);
     ASSERT_FALSE(Copy.Empty());
     EXPECT_NE(Copy.Handle(), Source.Handle()) << "each icon owns its own picture";

@@ -608,6 +608,30 @@ TEST_F(FormsTest, AnAnimationThatCannotPlayRaisesNothingAndPlaysOnceItCan) {
     Animation->SetActive(false);
 }
 
+TEST_F(FormsTest, TheProgramsOwnBusyClipHasEightFramesAndShowsItsPicture) {
+    TAnimate* Animation = Form->anDetect;
+    Animation->SetResID(IDR_BUSY);
+    EXPECT_EQ(Animation->CommonAVI(), aviNone);
+    HWND Wnd = Animation->Handle();
+    EXPECT_TRUE(SendMessageA(Wnd, ACM_PLAY, 1, MAKELPARAM(7, 7))) << "frame 8, the main window's stop frame";
+    EXPECT_FALSE(SendMessageA(Wnd, ACM_PLAY, 1, MAKELPARAM(8, 8))) << "no ninth frame";
+    // The first frame: a blue screen under the glass, on the parent's colour where the clip has its
+    // background (not the stock clip's letters).
+    Form->BringToFront();
+    ASSERT_TRUE(SendMessageA(Wnd, ACM_PLAY, 1, MAKELPARAM(0, 0)));
+    PumpMessages(200);
+    HDC DC = GetDC(Wnd);
+    COLORREF Screen = GetPixel(DC, 4, 7);
+    COLORREF Corner = GetPixel(DC, 0, 0);
+    ReleaseDC(Wnd, DC);
+    EXPECT_EQ(Screen, RGB(0, 0, 255));
+    EXPECT_EQ(Corner, ColorToRGB(clBtnFace));
+    Animation->SetActive(true);
+    Animation->SetActive(false);
+    Animation->SetCommonAVI(aviFindComputer);
+    EXPECT_EQ(Animation->ResID(), 0);
+}
+
 // For a look at the form: CARDWICK_FORMS_PAUSE_MS keeps it on screen that long.
 TEST_F(FormsTest, ShowsTheFormForAScreenshotWhenAsked) {
     const char* Pause = std::getenv("CARDWICK_FORMS_PAUSE_MS");

@@ -60,6 +60,40 @@ TEST_F(KitApplication, TimerTicksWithItselfAsSenderUntilDisabled) {
     EXPECT_FALSE(PumpUntil([&] { return Senders.size() > Seen; }, 150));
 }
 
+// Real boxes, one shown inside the other's loop: each can be closed by its place among the open
+// boxes, as if its OK had been pressed, and a closed one is no longer there to close.
+TEST_F(KitApplication, AnOpenMessageBoxClosesByItsPlaceAsIfOKHadBeenPressed) {
+    Application->MessageBoxSeam = nullptr;
+    TTimer Timer(nullptr);
+    Timer.SetInterval(50);
+    int Ticks = 0;
+    int Inner = 0;
+    std::vector<std::size_t> OpenAtTick;
+    std::vector<bool> Closed;
+    Timer.OnTimer = TNotifyEvent::Function([&](TObject*) {
+        ++Ticks;
+        OpenAtTick.push_back(Application->OpenMessageBoxes());
+        if (Ticks == 1) {
+            Inner = Application->MessageBox("inner", "Kit Test", MB_OK);
+        } else if (Ticks == 2) {
+            Timer.SetEnabled(false);
+            // The outer box first: it ends once the inner one, closed too, has gone.
+            Closed.push_back(Application->CloseMessageBox(0));
+            Closed.push_back(Application->CloseMessageBox(1));
+            Closed.push_back(Application->CloseMessageBox(2));
+        }
+    });
+
+    const int Outer = Application->MessageBox("outer", "Kit Test", MB_OK);
+
+    EXPECT_EQ(Outer, IDOK);
+    EXPECT_EQ(Inner, IDOK);
+    EXPECT_EQ(OpenAtTick, (std::vector<std::size_t>{1, 2}));
+    EXPECT_EQ(Closed, (std::vector<bool>{true, true, false}));
+    EXPECT_EQ(Application->OpenMessageBoxes(), 0u);
+    EXPECT_FALSE(Application->CloseMessageBox(0));
+}
+
 TEST_F(KitApplication, TimerDoesNotTickWhileDesigningOrLoading) {
     TComponent Form(nullptr);
     Form.SetDesigning(true);

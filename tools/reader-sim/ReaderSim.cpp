@@ -242,7 +242,7 @@ void TSimulator::OnCommand(const TCommandEvent& Command) {
     ++Answered;
 
     const int Pieces = Faulty ? O.SplitPieces : 1;
-    const std::int64_t Ready = NowNs() + O.DelayMs * NsPerMs;
+    const std::int64_t Ready = NowNs() + (O.DelayMs + (Faulty ? O.LateMs : 0)) * NsPerMs;
     std::int64_t At = std::max(Ready, LastScheduled);
     const bool HeldBack = Ready < LastScheduled;
     const std::size_t Size = Reply.size() / static_cast<std::size_t>(Pieces);

@@ -48,10 +48,11 @@ Faults:
                        (default 50)
   --junk N             write N junk bytes before every reply
   --oversize N         pad every reply's data so the frame is N bytes long
+  --late MS            answer MS milliseconds later than --delay says
   --close-after N      answer N commands, then close the line (a pulled adapter) when the
                        next command comes
   --close-after-ms MS  close the line MS milliseconds after start
-  --fault-only LETTERS apply the reply faults (bad/lower BCC, split, junk, oversize) only to
+  --fault-only LETTERS apply the reply faults (bad/lower BCC, split, junk, oversize, late) only to
                        replies to these commands, e.g. --fault-only F
   --fault-at N,M,...   apply them only to these replies, numbered from 1 in the order they are
                        answered (B is 1, V is 2, the first F is 3 when connecting)
@@ -173,6 +174,8 @@ TSimOptions ParseSimOptions(int argc, char** argv) {
             O.Junk = static_cast<int>(Number(0));
         } else if (Name == "--oversize") {
             O.Oversize = static_cast<int>(Number(8));
+        } else if (Name == "--late") {
+            O.LateMs = static_cast<int>(Number(0));
         } else if (Name == "--close-after") {
             O.CloseAfter = Number(0);
         } else if (Name == "--close-after-ms") {

@@ -31,6 +31,7 @@ struct TSimOptions {
     int SplitGapMs = 50;
     int Junk = 0;
     int Oversize = 0;
+    int LateMs = 0;
     long CloseAfter = -1;
     long CloseAfterMs = -1;
     std::string FaultLetters;       // the reply faults touch only replies to these commands; empty: all

@@ -1,7 +1,10 @@
 #pragma once
 // Reading another process's windows. Messages below WM_USER that carry text are marshalled by the
 // system; those of the common controls (WM_USER and above) are not, so their buffers must live in the
-// owner's address space.
+// owner's address space. Such a buffer is a section mapped into both processes: a 32-bit program
+// under the user-mode emulator keeps its memory away from the addresses it uses, so
+// ReadProcessMemory at those addresses reads other bytes, while a shared section holds the same
+// bytes on both sides.
 
 #include <windows.h>
 
@@ -24,7 +27,8 @@ private:
     HANDLE FHandle;
 };
 
-// A block of memory inside the process that owns a window, freed with the object.
+// A block of memory shared with the process that owns a window, unmapped on both sides with the
+// object.
 class TRemoteBuffer {
 public:
     TRemoteBuffer(HWND owner, size_t size);
@@ -38,6 +42,8 @@ public:
 
 private:
     TUniqueHandle FProcess;
+    TUniqueHandle FSection;
+    void* FLocal = nullptr;
     void* FAddress = nullptr;
     size_t FSize;
 };
