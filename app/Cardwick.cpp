@@ -18,8 +18,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
         Application->Initialize();
         Application->SetTitle("Orvela Cardwick");
+        // A second start (the Start-menu shortcut while the logon copy runs) brings the running
+        // copy forward instead of opening the port a second time.
+        if (!Application->ClaimInstance("Orvela Cardwick"))
+            return 0;
         // The first form is the main window; creating it already connects and starts reading.
         Application->CreateForm(frmCardReader);
+        Application->OnEndSession = TNotifyEvent(frmCardReader, &TfrmCardReader::AppEndSession);
         Application->CreateForm(frmProperties);
         Application->CreateForm(frmAbout);
         // Hidden unless asked for: the program then starts with only its tray icon.

@@ -216,3 +216,12 @@ void TfrmCardReader::btnExitClick(TObject*) {
 void TfrmCardReader::E1Click(TObject* Sender) {
     btnExitClick(Sender);
 }
+
+// The process may be ended as soon as the session-end message returns, so nothing waits for the
+// message loop: the icon goes now, or the notification area would keep a dead one.
+void TfrmCardReader::AppEndSession(TObject*) {
+    Link().StopReconnecting();
+    tmPoll->SetEnabled(false);
+    Comm->Disconnect();
+    tniIcon->SetIconVisible(false);
+}

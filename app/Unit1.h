@@ -83,6 +83,10 @@ public:
     // ports on it too.
     TReaderLink& Link();
 
+    // The session ends, or an installer asks the program to make way: stop reading, close the
+    // port and take the tray icon away, without a word. The application terminates after it.
+    void AppEndSession(TObject* Sender);
+
 private:
     TTimer* tmReconnect;
     void tmReconnectTimer(TObject* Sender);

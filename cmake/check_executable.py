@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Checks a built Cardwick.exe for what users rely on and no test program can show from inside:
-the processor it is for, its version resource against the project's version, its manifest (common
-controls 6, the supported Windows versions, per-monitor DPI awareness with its fallbacks, and no
-execution level: Windows virtualises the settings file only for a program without one), and no
-MinGW runtime DLL among its imports (it is copied alone onto the target machine).
+the processor it is for, its version resource against the project's version and the names
+allow-listing rules use, its manifest (common controls 6, the supported Windows versions,
+per-monitor DPI awareness with its fallbacks, and no execution level: Windows virtualises the
+settings file only for a program without one), and no MinGW runtime DLL among its imports (it is
+copied alone onto the target machine).
 
 usage: check_executable.py EXE --machine i386|amd64 --version 1.2.0.0
 Exits 1 with one line per fault."""
@@ -162,6 +163,10 @@ def check(image, machine, version):
         for key in ("FileVersion", "ProductVersion"):
             if texts.get(key) != version:
                 faults.append("%s text %r, the project says %s" % (key, texts.get(key), version))
+        # Allow-listing rules name the program by these two.
+        for key, wanted in (("InternalName", "Cardwick"), ("OriginalFilename", "Cardwick.exe")):
+            if texts.get(key) != wanted:
+                faults.append("%s %r, not %r" % (key, texts.get(key), wanted))
     return faults
 
 

@@ -137,7 +137,53 @@ bool TApplication::WaitForMessage(DWORD TimeoutMs) {
     return Result == WAIT_OBJECT_0;
 }
 
+void TApplication::EndSession() {
+    if (FSessionEnded)
+        return;
+    FSessionEnded = true;
+    // Nobody is left to read a box: whatever goes wrong now is not shown.
+    try {
+        if (OnEndSession)
+            OnEndSession(this);
+    } catch (...) {
+    }
+    Terminate();
+}
+
+bool TApplication::ClaimInstance(const std::string& Name) {
+    Handle();
+    FShowRequestMessage = RegisterWindowMessageA((Name + ".ShowMainForm").c_str());
+    // A copy started by a standard user asks one that runs elevated.
+    ChangeWindowMessageFilterEx(Handle(), FShowRequestMessage, MSGFLT_ALLOW, nullptr);
+    // "Local\": per session, so each user signed in at the same machine runs a copy of their own.
+    FInstanceMutex.Reset(CreateMutexA(nullptr, FALSE, ("Local\\" + Name).c_str()));
+    if (!FInstanceMutex || GetLastError() != ERROR_ALREADY_EXISTS)
+        return true;
+    FInstanceMutex.Reset();
+    // The running copy may take the foreground: this process has it, having just been started.
+    AllowSetForegroundWindow(ASFW_ANY);
+    // To every top-level window: only a copy that registered the message acts on it.
+    PostMessageA(HWND_BROADCAST, FShowRequestMessage, 0, 0);
+    return false;
+}
+
 void TApplication::ApplicationWndProc(TMessage& Message) {
+    if (FShowRequestMessage && Message.Msg == FShowRequestMessage) {
+        if (FMainForm && !FTerminated)
+            FMainForm->Show();
+        Message.Result = 0;
+        return;
+    }
+    if (Message.Msg == WM_QUERYENDSESSION) {
+        Message.Result = TRUE;
+        return;
+    }
+    if (Message.Msg == WM_ENDSESSION) {
+        if (Message.WParam)
+            EndSession();
+        Message.Result = 0;
+        return;
+    }
     if (Message.Msg == WM_CLOSE) {
         // "Close window" on the taskbar button. The default handling would destroy the window and
         // every form it owns; closing the main form lets it decide (it may only hide).

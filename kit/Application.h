@@ -4,6 +4,8 @@
 // taskbar button and owns every form.
 
 #include "kit/Component.h"
+#include "kit/Events.h"
+#include "kit/UniqueHandle.h"
 #include "kit/UtilityWindow.h"
 
 #include <cstddef>
@@ -50,6 +52,18 @@ public:
     // Ends Run, and makes every wait loop that checks Terminated give up.
     void Terminate();
     bool Terminated() const { return FTerminated; }
+
+    // The session is ending (WM_ENDSESSION to any of the program's top-level windows, with or
+    // without ENDSESSION_CLOSEAPP): raises OnEndSession once, quietly, then terminates. The
+    // process may be ended as soon as the message returns, so OnEndSession does its clean-up at
+    // once. Asked first (WM_QUERYENDSESSION), the program always agrees.
+    void EndSession();
+    TNotifyEvent OnEndSession;
+
+    // One running copy per user session: claims the name for this process and returns true, or,
+    // when another process of the session holds it, asks that one to show its main form and
+    // returns false.
+    bool ClaimInstance(const std::string& Name);
 
     // Dispatches every pending message and returns at once when none is left.
     void ProcessMessages();
@@ -99,6 +113,9 @@ private:
     TForm* FMainForm = nullptr;
     bool FShowMainForm = true;
     bool FTerminated = false;
+    bool FSessionEnded = false;
+    TUniqueHandle<TFileHandleTraits> FInstanceMutex;
+    UINT FShowRequestMessage = 0;
     // One entry a box, null until the box's window exists.
     std::vector<HWND> FOpenBoxes;
     // The entry whose window is still to be created.

@@ -521,6 +521,15 @@ void TForm::WndProc(TMessage& M) {
         Close();
         M.Result = 0;
         return;
+    // Every top-level window hears of the session's end; the application answers for all of them.
+    case WM_QUERYENDSESSION:
+        M.Result = TRUE;
+        return;
+    case WM_ENDSESSION:
+        if (M.WParam)
+            Application->EndSession();
+        M.Result = 0;
+        return;
     case WM_ERASEBKGND: {
         RECT R;
         GetClientRect(Handle(), &R);

@@ -5,7 +5,7 @@ CARDWICK_PACKAGES=(cmake make g++ clang libclang-rt-14-dev googletest
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 nsis
     wine wine64 fonts-wine fonts-liberation xvfb xauth x11-utils imagemagick python3 procps
-    util-linux qemu-user-static wine32:i386)
+    util-linux qemu-user-static wine32:i386 osslsigncode openssl)
 
 say() { printf '\n== %s\n' "$*"; }
 

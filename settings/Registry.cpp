@@ -2,6 +2,8 @@
 
 #include "kit/Exceptions.h"
 
+#include <algorithm>
+
 void WriteRegistryString(HKEY Root, const std::string& KeyPath, const std::string& ValueName,
                          const std::string& Data) {
     // The value goes through the handle that creating the key returned: reopening the key
@@ -35,4 +37,23 @@ bool RegistryValueExists(HKEY Root, const std::string& KeyPath, const std::strin
         return false;
     return RegQueryValueExA(Key.Get(), ValueName.c_str(), nullptr, nullptr, nullptr, nullptr) ==
            ERROR_SUCCESS;
+}
+
+bool ReadRegistryString(HKEY Root, const std::string& KeyPath, const std::string& ValueName, std::string& Data) {
+    TRegKey Key;
+    if (RegOpenKeyExA(Root, KeyPath.c_str(), 0, KEY_QUERY_VALUE, Key.Put()) != ERROR_SUCCESS)
+        return false;
+    DWORD Type = 0, Size = 0;
+    if (RegQueryValueExA(Key.Get(), ValueName.c_str(), nullptr, &Type, nullptr, &Size) != ERROR_SUCCESS ||
+        Type != REG_SZ)
+        return false;
+    // Room for a terminating null that the stored data may lack.
+    std::string Buffer(Size + 1, '\0');
+    if (RegQueryValueExA(Key.Get(), ValueName.c_str(), nullptr, &Type, reinterpret_cast<BYTE*>(Buffer.data()),
+                         &Size) != ERROR_SUCCESS ||
+        Type != REG_SZ)
+        return false;
+    Buffer.resize(std::min<std::size_t>(Size, Buffer.find('\0')));
+    Data = Buffer;
+    return true;
 }

@@ -21,3 +21,6 @@ void WriteRegistryString(HKEY Root, const std::string& KeyPath, const std::strin
 void DeleteRegistryValue(HKEY Root, const std::string& KeyPath, const std::string& ValueName);
 
 bool RegistryValueExists(HKEY Root, const std::string& KeyPath, const std::string& ValueName);
+
+// Reads a REG_SZ value into Data; false when the key or value is missing or of another type.
+bool ReadRegistryString(HKEY Root, const std::string& KeyPath, const std::string& ValueName, std::string& Data);

@@ -58,22 +58,42 @@ bool ReadSettingBool(const std::string& Section, const std::string& Ident) {
     return File.ReadBool(Section, Ident, false);
 }
 
+namespace {
+
+bool SameText(const std::string& A, const std::string& B) {
+    // File names on Windows ignore case, and Windows may hand back a drive letter in either.
+    return A.size() == B.size() &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, A.data(), static_cast<int>(A.size()), B.data(),
+                          static_cast<int>(B.size())) == CSTR_EQUAL;
+}
+
+} // namespace
+
 void SetRunAtStartup(const std::string& ValueName, const std::string& CommandLine, bool Remove) {
-    if (Remove)
-        DeleteRegistryValue(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName);
-    else
+    // Nothing is written when the value already is what the box asks for: an administrator (or the
+    // installer) registered the start, and a standard user who presses OK must not meet a refusal.
+    if (Remove) {
+        if (RegistryValueExists(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName))
+            DeleteRegistryValue(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName);
+        return;
+    }
+    std::string Stored;
+    if (!ReadRegistryString(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName, Stored) || !SameText(Stored, CommandLine))
         WriteRegistryString(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName, CommandLine);
 }
 
 std::string StartupCommandLine() {
-    std::string Directory(MAX_PATH, '\0');
+    // The program's own file, not the current directory: started by Windows at logon, the current
+    // directory is a system folder. Quoted, as the install folder's name has spaces.
+    std::string Path(MAX_PATH, '\0');
     for (;;) {
-        const DWORD Length = GetCurrentDirectoryA(static_cast<DWORD>(Directory.size()), Directory.data());
-        // Too small a buffer makes the answer the size needed, the null included.
-        const bool Fits = Length < Directory.size();
-        Directory.resize(Length);
-        if (Fits)
+        const DWORD Length = GetModuleFileNameA(nullptr, Path.data(), static_cast<DWORD>(Path.size()));
+        // A cut name fills the buffer exactly; try again with more room.
+        if (Length < Path.size()) {
+            Path.resize(Length);
             break;
+        }
+        Path.resize(Path.size() * 2);
     }
-    return Directory + "\\Cardwick.exe";
+    return "\"" + Path + "\"";
 }

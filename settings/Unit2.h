@@ -15,12 +15,12 @@ std::string ReadSettingString(const std::string& Section, const std::string& Ide
 bool ReadSettingBool(const std::string& Section, const std::string& Ident);
 
 // Writes the start-up value (REG_SZ, under the machine-wide Run key), or deletes it when Remove
-// is set. Raises EWriteError when the key cannot be created or the value not set; removing a
-// value that is not there is not an error.
+// is set; touches the registry only when the value differs from that (a stored REG_SZ equal to
+// CommandLine, case aside, counts as written). Raises EWriteError when the key cannot be created
+// or the value not set; removing a value that is not there is not an error.
 void SetRunAtStartup(const std::string& ValueName, const std::string& CommandLine, bool Remove);
 
-// What the start-up value points at: the current working directory (not the executable's own)
-// followed by "\Cardwick.exe", stored as built.
+// What the start-up value names: the program's own file, in double quotes.
 std::string StartupCommandLine();
 
 // The settings file as the dialog uses it: opened once per event, every read and write going to

@@ -117,6 +117,8 @@ class Environment:
         self.prefix = os.environ["WINEPREFIX"]
         self.ports_dir = os.environ["CARDWICK_PORTS_DIR"]
         self.ini = os.path.join(self.prefix, "drive_c", "windows", "cardwick.ini")
+        # Where Windows starts a program from the Run key.
+        self.system32 = os.path.join(self.prefix, "drive_c", "windows", "system32")
         self.work = tempfile.mkdtemp(prefix="cardwick-e2e-")
 
     def write_settings(self, general=None, ports=None):
@@ -451,9 +453,10 @@ class Cardwick:
     driver, it returns once the program has made its first window: under Wine's emulated 32-bit
     half a start takes tens of seconds, and every time a test then checks counts from there."""
 
-    def __init__(self, env, ui=None, startup_timeout_s=STARTUP_TIMEOUT_S):
+    def __init__(self, env, ui=None, startup_timeout_s=STARTUP_TIMEOUT_S, cwd=None):
+        """cwd: the current directory to start it in (a Linux path); the test's own by default."""
         environment = dict(os.environ, LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
-        self.process = subprocess.Popen(["wine", env.cardwick], env=environment,
+        self.process = subprocess.Popen(["wine", env.cardwick], env=environment, cwd=cwd,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if ui is not None:
             wait_until(lambda: not self.running() or ui.call("find " + MAIN_CAPTION, allow_error=True),

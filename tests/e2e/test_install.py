@@ -1,23 +1,32 @@
 #!/usr/bin/env python3
-"""The installer, silently, on a machine that already has settings: the program, its shortcut with
-the install folder as working directory, the "Apps & features" entry and the start-up value the
-program itself would write; the installed program reading a card; then the silent uninstall, which
-takes all of that away and leaves cardwick.ini alone. The installer's kind follows the program under
-test: the real x86 release installer for the 32-bit program (Program Files (x86), the 32-bit
-registry view), the 64-bit variant of the same script for the 64-bit build."""
+"""The installer, as an administrator rolling Cardwick out uses it, silently: a first install with
+the fleet's port settings (cardwick.ini written in the program's format, which the installed program
+connects with), the "Apps & features" entry and the quoted start-up value the program itself writes;
+the installed program started in the system folder, whose OK leaves that value alone; an upgrade over
+a running Cardwick (closed, then replaced), and over one that does not answer (moved aside, exit code
+3010); /NOSTARTUP removing the value; the waited-on quiet uninstall while Cardwick runs, which takes
+everything away and leaves cardwick.ini.
+
+The installer, its install folder and registry view are parameters, by default those of the program
+under test: the real x86 release installer for the 32-bit program (Program Files (x86), the 32-bit
+registry view, the zip beside it checked too), the 64-bit variant of the same script for the 64-bit
+build."""
 
 import argparse
 import filecmp
 import os
+import signal
 import struct
 import subprocess
 import zipfile
 
 from cardwick_e2e import (Cardwick, Environment, Failure, KeySink, ReaderSim, Run, UiDriver, check,
-                          standard_settings, wait_until)
+                          find_main_window, wait_until)
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--installer", required=True)
+parser.add_argument("--install-dir", help="by default Program Files, or Program Files (x86) for x86")
+parser.add_argument("--reg-view", type=int, choices=(32, 64), help="by default the program's own")
 args, rest = parser.parse_known_args()
 env = Environment(rest + ["--port", "COM7"])
 # The 32-bit tier tests the release's own installer, beside the zip it ships with.
@@ -25,19 +34,24 @@ args.installer = os.environ.get("CARDWICK_E2E_INSTALLER") or args.installer
 
 X86 = env.x86
 PRODUCT = "Orvela Cardwick"
-INSTALL_DIR = "C:\\Program Files%s\\Orvela Cardwick" % (" (x86)" if X86 else "")
+INSTALL_DIR = args.install_dir or "C:\\Program Files%s\\Orvela Cardwick" % (" (x86)" if X86 else "")
 # Where Windows keeps the registry values of a program of this kind, and the other view.
-VIEW = env.registry_view
+VIEW = args.reg_view or env.registry_view
 OTHER_VIEW = 96 - VIEW
 RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvelaCardwick"
+PENDING_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
 CARD = "0004211311"
+# ERROR_SUCCESS_REBOOT_REQUIRED (3010); a Wine program's exit status on Linux keeps its low byte.
+REBOOT_REQUIRED = 3010 & 0xFF
 
 
 def unix_path(windows_path):
     return os.path.join(env.prefix, "drive_c", *windows_path[3:].split("\\"))
 
 
+INSTALL_PATH = unix_path(INSTALL_DIR)
+STARTUP_VALUE = '"%s\\Cardwick.exe"' % INSTALL_DIR
 SHORTCUT = unix_path("C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\%s.lnk" % PRODUCT)
 INSTALLED_EXE = unix_path(INSTALL_DIR + "\\Cardwick.exe")
 
@@ -84,82 +98,195 @@ def remove_run_values():
                        capture_output=True)
 
 
-def run_wine(*command, timeout_s=120):
+def run_wine(*command, timeout_s=180, expect=0):
     result = subprocess.run(["wine"] + list(command), capture_output=True, timeout=timeout_s)
-    if result.returncode != 0:
-        raise Failure("%r ended with %d" % (command, result.returncode))
+    if result.returncode != expect:
+        raise Failure("%r ended with %d, not %d" % (command, result.returncode, expect))
 
 
-with Run("silent install, the installed program, silent uninstall") as run:
-    run.on_exit(remove_run_values)
-    general, ports = standard_settings(port="COM7")
-    env.write_settings(general, ports)
+def ini_lines():
     with open(env.ini, "rb") as f:
-        settings = f.read()
+        return f.read().decode("latin-1").split("\r\n")
 
-    def install():
-        run_wine(args.installer, "/S")
-        check(os.path.isfile(INSTALLED_EXE), "no %s" % INSTALLED_EXE)
+
+
+with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as run:
+    run.on_exit(remove_run_values)
+    env.remove_settings()
+    sim = ReaderSim(env, "--cards", CARD)
+    run.on_exit(sim.stop)
+    ui = UiDriver(env)
+    run.on_exit(ui.close)
+    sink = KeySink(env)
+    run.on_exit(sink.close)
+    state = {}
+
+    def start_installed(cwd=None):
+        env.cardwick = INSTALLED_EXE
+        # Returns once its first window exists: the window the installer finds it by.
+        cardwick = Cardwick(env, ui, cwd=cwd)
+        run.on_exit(cardwick.kill)
+        return cardwick
+
+    def stop(cardwick):
+        """Kills a copy and waits for its tray icon to go: the notification area keeps a killed
+        program's icon for a moment, which would pass for the next copy's."""
+        cardwick.kill()
+        wait_until(lambda: ui.tray_icons() == [], 60, "the killed copy's tray icon to go")
+
+    def wait_started():
+        # Generous: where the 32-bit half runs emulated, a program's start takes many seconds.
+        wait_until(lambda: len(ui.tray_icons()) == 1, 120, "the started copy's tray icon")
+
+    def marked_copy():
+        """Makes the installed program differ from the build's (trailing bytes, still a program), so
+        that a replaced file can be told from one left alone."""
+        with open(INSTALLED_EXE, "ab") as f:
+            f.write(b"old copy" * 64)
+        check(not filecmp.cmp(INSTALLED_EXE, state["build_exe"], shallow=False), "the mark did not take")
+
+    def fleet_install():
+        state["build_exe"] = env.cardwick
+        run_wine(args.installer, "/S", "/PORT=COM7", "/BAUD=19200", "/PARITY=Even")
         check(filecmp.cmp(INSTALLED_EXE, env.cardwick, shallow=False), "the installed program differs")
-        check(os.path.isfile(os.path.join(os.path.dirname(INSTALLED_EXE), "README.txt")), "no README.txt")
+        for name in ("README.txt", "LICENSE.txt", "Uninstall.exe"):
+            check(os.path.isfile(os.path.join(INSTALL_PATH, name)), "no " + name)
+        with open(os.path.join(INSTALL_PATH, "LICENSE.txt"), "rb") as f:
+            check(b"MIT License" in f.read(), "LICENSE.txt is not the licence")
         check(os.path.isfile(SHORTCUT), "no shortcut %s" % SHORTCUT)
-        directory = shortcut_working_directory(SHORTCUT)
-        check(directory == INSTALL_DIR, "the shortcut starts in %r" % directory)
+        check(shortcut_working_directory(SHORTCUT) == INSTALL_DIR, "the shortcut's folder")
+        # The program's own keys and order (as its OK writes them), the dialog's defaults.
+        lines = ini_lines()
+        check(lines[:9] == ["[General]", "Load on Windows startup=1", "Show on startup=0",
+                            "Suffix Carriage Return=1", "[Ports]", "Port=COM7", "Baud rate=19200",
+                            "Parity=Even", ""] or lines[:10] == [
+                  "[General]", "Load on Windows startup=1", "Show on startup=0", "Suffix Carriage Return=1",
+                  "", "[Ports]", "Port=COM7", "Baud rate=19200", "Parity=Even", ""],
+              "cardwick.ini %r" % lines)
 
     def registry_in_the_programs_view():
-        # The start-up value the program writes when started from its folder: that folder followed
-        # by "\Cardwick.exe", unquoted; in the view where a program of its kind writes it.
         command = reg_value(RUN_KEY, PRODUCT, VIEW)
-        check(command == INSTALL_DIR + "\\Cardwick.exe", "start-up value %r" % command)
+        check(command == STARTUP_VALUE, "start-up value %r" % command)
         check(reg_value(RUN_KEY, PRODUCT, OTHER_VIEW) is None, "a start-up value in the other view")
-        uninstall = reg_value(UNINSTALL_KEY, "UninstallString", VIEW)
-        check(uninstall == '"%s\\Uninstall.exe"' % INSTALL_DIR, "uninstall command %r" % uninstall)
-        check(reg_value(UNINSTALL_KEY, "DisplayName", VIEW) == PRODUCT, "no \"Apps & features\" entry")
+        entry = {name: reg_value(UNINSTALL_KEY, name, VIEW)
+                 for name in ("DisplayName", "Publisher", "InstallLocation", "EstimatedSize",
+                              "QuietUninstallString")}
+        check(entry["DisplayName"] == PRODUCT and entry["Publisher"] == "Orvela", "entry %r" % entry)
+        check(entry["InstallLocation"] == INSTALL_DIR, "entry %r" % entry)
+        check(int(entry["EstimatedSize"] or "0", 0) > 100, "EstimatedSize %r" % entry["EstimatedSize"])
+        check(entry["QuietUninstallString"] == '"%s\\Uninstall.exe" /S _?=%s' % (INSTALL_DIR, INSTALL_DIR),
+              "QuietUninstallString %r" % entry["QuietUninstallString"])
 
     def zip_ships_the_tested_program():
         # The release's two packages come from one build: the zip beside the installer holds the
-        # very program this run tested.
+        # very program this run tested, and the licence.
         name = os.path.basename(args.installer).replace("-setup.exe", "-win32.zip")
         with zipfile.ZipFile(os.path.join(os.path.dirname(args.installer), name)) as archive:
             shipped = archive.read("Cardwick.exe")
-        with open(env.cardwick, "rb") as f:
+            check("LICENSE.txt" in archive.namelist(), "no LICENSE.txt in the zip")
+        with open(state["build_exe"], "rb") as f:
             check(shipped == f.read(), "the zip's Cardwick.exe differs from the program tested")
 
-    def installed_program_types_a_card():
-        sim = ReaderSim(env, "--cards", CARD)
-        run.on_exit(sim.stop)
-        ui = UiDriver(env)
-        run.on_exit(ui.close)
-        sink = KeySink(env)
-        run.on_exit(sink.close)
+    def from_system32_reads_and_ok_keeps_the_value():
         sink.focus(ui)
-        # Started as its shortcut starts it: the installed file, in the install folder.
-        env.cardwick = INSTALLED_EXE
-        cwd = os.getcwd()
-        os.chdir(os.path.dirname(INSTALLED_EXE))
-        try:
-            cardwick = Cardwick(env, ui)
-        finally:
-            os.chdir(cwd)
-        run.on_exit(cardwick.kill)
-        wait_until(lambda: CARD in sink.text(), 30, "the card typed")
+        # Where Windows starts it from the Run key; it connects with the installer's settings.
+        cardwick = start_installed(cwd=env.system32)
+        state["cardwick"] = cardwick
+        wait_until(lambda: CARD in sink.text(), 40, "the card typed")
         check(sink.text() == CARD + "\r", "typed %r" % sink.text())
-        ui.call("traymenu 0 X")
-        check(cardwick.wait_exit(20), "the installed program did not end on Exit")
+        ui.call("traydblclick 0")
+        main = find_main_window(ui, 20)
+        main.click("btnDisconnect")
+        wait_until(lambda: main.control("btnProperties")["enabled"] and main.panels()[0] == "Disconnected", 10,
+                   "disconnected")
+        main.click("btnProperties")
+        dialog = ui.values(ui.call("wait 10000 Properties"))["hwnd"]
+        ok = [c for c in ui.controls(dialog) if c["text"] == "&OK"]
+        check(len(ok) == 1, "no OK button")
+        ui.call("click " + ok[0]["hwnd"])
+        wait_until(lambda: ui.window(dialog)["visible"] == "0", 10, "the dialog to close")
+        check(ui.message_box(1000) is None, "OK showed a box")
+        command = reg_value(RUN_KEY, PRODUCT, VIEW)
+        check(command == STARTUP_VALUE, "OK changed the start-up value to %r" % command)
 
-    def uninstall():
-        # The uninstaller copies itself away and returns at once: wait for its work.
-        run_wine(unix_path(INSTALL_DIR + "\\Uninstall.exe"), "/S")
-        wait_until(lambda: not os.path.exists(unix_path(INSTALL_DIR)), 60, "the install folder removed")
-        check(not os.path.exists(SHORTCUT), "the shortcut is left")
-        wait_until(lambda: reg_value(UNINSTALL_KEY, "DisplayName", VIEW) is None, 10, "the entry removed")
+    def upgrade_closes_the_running_copy():
+        stop(state["cardwick"])
+        marked_copy()
+        cardwick = start_installed()
+        wait_started()
+        run_wine(args.installer, "/S")
+        check(cardwick.wait_exit(60), "the running copy was not closed")
+        check(filecmp.cmp(INSTALLED_EXE, state["build_exe"], shallow=False), "the old program is in place")
+        check(ui.tray_icons() == [], "tray icons left %r" % ui.tray_icons())
+        check(ui.message_box(0) is None, "a message box is left")
+        check([n for n in os.listdir(INSTALL_PATH) if n.startswith("Cardwick-old")] == [], "a file moved aside")
+
+    def upgrade_over_a_copy_that_does_not_answer():
+        marked_copy()
+        cardwick = start_installed()
+        wait_started()
+        # A hung program: it cannot answer the close.
+        os.kill(cardwick.process.pid, signal.SIGSTOP)
+        try:
+            run_wine(args.installer, "/S", expect=REBOOT_REQUIRED)
+        finally:
+            os.kill(cardwick.process.pid, signal.SIGCONT)
+        check(filecmp.cmp(INSTALLED_EXE, state["build_exe"], shallow=False), "the old program is in place")
+        aside = [n for n in os.listdir(INSTALL_PATH) if n.startswith("Cardwick-old")]
+        check(len(aside) == 1, "files moved aside: %r" % aside)
+        pending = subprocess.run(["wine", "reg", "query", PENDING_KEY, "/v", "PendingFileRenameOperations"],
+                                 capture_output=True, text=True, errors="replace").stdout
+        check(aside[0] in pending, "%s is not deleted at the restart: %r" % (aside[0], pending))
+        stop(cardwick)
+
+    def nostartup_removes_the_value():
+        before = ini_lines()
+        run_wine(args.installer, "/S", "/NOSTARTUP")
         check(reg_value(RUN_KEY, PRODUCT, VIEW) is None, "the start-up value is left")
-        with open(env.ini, "rb") as f:
-            check(f.read() == settings, "cardwick.ini changed")
+        check(filecmp.cmp(INSTALLED_EXE, state["build_exe"], shallow=False), "the program is not in place")
+        check(ini_lines() == before, "cardwick.ini changed")
+        run_wine(args.installer, "/S", "/NOSTARTUP", "/BAUD=9600")
+        check(reg_value(RUN_KEY, PRODUCT, VIEW) is None, "the start-up value came back")
+        after = ini_lines()
+        check(after == [line if line != "Baud rate=19200" else "Baud rate=9600" for line in before],
+              "cardwick.ini %r" % after)
 
-    run.step("installed: program, README, shortcut starting in the install folder", install)
-    run.step("start-up value and uninstall entry in the %d-bit view" % VIEW, registry_in_the_programs_view)
+    def quiet_uninstall_while_running():
+        cardwick = start_installed()
+        wait_started()
+        settings = ini_lines()
+        quiet = reg_value(UNINSTALL_KEY, "QuietUninstallString", VIEW)
+        check(quiet is not None and quiet.startswith('"'), "QuietUninstallString %r" % quiet)
+        # What a deployment tool does: start that command line and wait for its end and exit code.
+        # Each word a separate argument, so that Wine passes the line as it stands (it would quote
+        # an argument with a space in it, and the uninstaller takes _?= only unquoted).
+        program, _, options = quiet[1:].partition('"')
+        run_wine(program, *options.split())
+        # Done by the process waited on: it ran in place and not from a copy that outlives it.
+        check(cardwick.wait_exit(60), "the running copy was not closed")
+        for name in ("Cardwick.exe", "README.txt", "LICENSE.txt"):
+            check(not os.path.exists(os.path.join(INSTALL_PATH, name)), "%s is left at the uninstaller's end" % name)
+        check(not os.path.exists(SHORTCUT), "the shortcut is left")
+        check(reg_value(UNINSTALL_KEY, "DisplayName", VIEW) is None, "the entry is left")
+        check(reg_value(RUN_KEY, PRODUCT, VIEW) is None, "the start-up value is left")
+        check(ui.tray_icons() == [], "tray icons left %r" % ui.tray_icons())
+        check(ini_lines() == settings, "cardwick.ini changed")
+        # The uninstaller's own file and the folder go once it has ended, not at a restart.
+        wait_until(lambda: not os.path.exists(INSTALL_PATH), 120, "the install folder to go (%r)" % (
+            os.listdir(INSTALL_PATH) if os.path.isdir(INSTALL_PATH) else None))
+
+    run.step("/S /PORT /BAUD /PARITY: program, README, LICENSE, shortcut, cardwick.ini in the program's format",
+             fleet_install)
+    run.step("quoted start-up value, Publisher, EstimatedSize, InstallLocation, QuietUninstallString",
+             registry_in_the_programs_view)
     if X86:
-        run.step("the zip ships the program tested", zip_ships_the_tested_program)
-    run.step("the installed program types a card from reader-sim on COM7", installed_program_types_a_card)
-    run.step("uninstalled: files, shortcut, start-up value and entry gone, cardwick.ini kept", uninstall)
+        run.step("the zip ships the program tested and the licence", zip_ships_the_tested_program)
+    run.step("started in system32 it reads with the fleet settings; OK keeps the start-up value",
+             from_system32_reads_and_ok_keeps_the_value)
+    run.step("silent upgrade closes the running copy and replaces it", upgrade_closes_the_running_copy)
+    run.step("silent upgrade over a hung copy: new program in place, old one aside, exit code 3010",
+             upgrade_over_a_copy_that_does_not_answer)
+    run.step("/NOSTARTUP removes the start-up value; a named key changes only itself",
+             nostartup_removes_the_value)
+    run.step("quiet uninstall, waited on, while Cardwick runs: everything gone, cardwick.ini kept",
+             quiet_uninstall_while_running)

@@ -190,7 +190,9 @@ with Run("settings dialog and About box") as run:
     plug("COM7")
     ui = UiDriver(env)
     run.on_exit(ui.close)
-    cardwick = Cardwick(env, ui)
+    # Started where Windows starts it at logon: the start-up value must not follow the current
+    # directory.
+    cardwick = Cardwick(env, ui, cwd=env.system32)
     run.on_exit(cardwick.kill)
     state = {}
 
@@ -317,7 +319,7 @@ with Run("settings dialog and About box") as run:
                          ("Suffix Carriage Return", "1")]),
             ("Ports", [("Port", ""), ("Baud rate", ""), ("Parity", "")])], "settings file %r" % ini_sections())
         command = (reg_values(RUN_KEY) or {}).get("Orvela Cardwick")
-        expected = "Z:" + os.getcwd().replace("/", "\\") + "\\Cardwick.exe"
+        expected = '"Z:%s"' % os.path.abspath(env.cardwick).replace("/", "\\")
         check(command == expected, "start-up value %r, expected %r" % (command, expected))
         main = state["main"]
         check(main.panels()[0] == "Disconnected" and main.fields() == ("", "", "", ""),
@@ -501,7 +503,7 @@ with Run("settings dialog and About box") as run:
              defaults_port_list_and_layout)
     run.step("Test with nothing selected warns; tab order; Enter and Escape close nothing",
              test_without_selection_tab_order_and_keys)
-    run.step("OK on a fresh machine writes six keys and registers the current directory's Cardwick.exe",
+    run.step("OK on a fresh machine writes six keys and registers the program's own file, quoted",
              ok_on_a_fresh_machine_registers)
     run.step("unchecked Load and OK removes the start-up value, twice without complaint",
              unchecked_and_ok_removes_twice)

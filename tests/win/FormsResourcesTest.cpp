@@ -62,8 +62,8 @@ TEST(FormsResourcesTest, TheExecutableCarriesItsVersionInformation) {
         {"ProductVersion", CARDWICK_VERSION_TEXT},
         {"CompanyName", "The Cardwick developers"},
         {"LegalCopyright", "Copyright (C) 2026 The Cardwick developers"},
-        {"InternalName", ""},
-        {"OriginalFilename", ""},
+        {"InternalName", "Cardwick"},
+        {"OriginalFilename", "Cardwick.exe"},
         {"LegalTrademarks", ""},
     };
     for (const auto& [Key, Expected] : Strings)

@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
 #include "app/Unit1.h"
 #include "kit/Exceptions.h"
+#include "settings/Registry.h"
 #include "settings/Unit2.h"
 #include "tests/win/support/ReaderSim.h"
 
@@ -173,6 +175,106 @@ TEST_F(PropertiesTest, OkAfterARefusedWriteShowsTheErrorAndLeavesTheRegistry) {
     EXPECT_EQ(Boxes[0], "Unable to write to cardwick.ini");
     EXPECT_EQ(RunValueData(), "before");
     EXPECT_FALSE(Dialog->Visible());
+}
+
+// Shows the dialog and presses OK with "Load on Windows startup" set as given; returns the boxes
+// the press showed.
+std::vector<std::string> PressOk(TfrmProperties* Dialog, std::vector<std::string>& Boxes, bool Load) {
+    Boxes.clear();
+    auto* Clicker = new TTimer(Dialog);
+    Clicker->SetInterval(50);
+    Clicker->OnTimer = TNotifyEvent::Function([=](TObject*) {
+        Clicker->SetEnabled(false);
+        Dialog->cxLoadOnStartup->SetChecked(Load);
+        SendMessageA(Dialog->btnOK->Handle(), BM_CLICK, 0, 0);
+    });
+    Clicker->SetEnabled(true);
+    EXPECT_EQ(Dialog->ShowModal(), mrOk);
+    delete Clicker;
+    return Boxes;
+}
+
+// The machine-wide Run key as a standard user meets it: readable, not writable. The key's own
+// permissions are put back afterwards.
+class LockedRunKey {
+public:
+    LockedRunKey() {
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, READ_CONTROL | WRITE_DAC, Key.Put()),
+                  ERROR_SUCCESS);
+        DWORD Size = 0;
+        RegGetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION, nullptr, &Size);
+        Saved.resize(Size);
+        EXPECT_EQ(RegGetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION, Saved.data(), &Size), ERROR_SUCCESS);
+        SID_IDENTIFIER_AUTHORITY World = SECURITY_WORLD_SID_AUTHORITY;
+        PSID Everyone = nullptr;
+        AllocateAndInitializeSid(&World, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &Everyone);
+        PACL Acl = reinterpret_cast<PACL>(AclBuffer);
+        SECURITY_DESCRIPTOR Descriptor;
+        const bool Built = InitializeAcl(Acl, sizeof AclBuffer, ACL_REVISION) &&
+                           AddAccessAllowedAce(Acl, ACL_REVISION, KEY_READ | WRITE_DAC, Everyone) &&
+                           InitializeSecurityDescriptor(&Descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                           SetSecurityDescriptorDacl(&Descriptor, TRUE, Acl, FALSE);
+        FreeSid(Everyone);
+        EXPECT_TRUE(Built);
+        EXPECT_EQ(RegSetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION, &Descriptor), ERROR_SUCCESS);
+        // Proves the lock holds before anything is judged by it.
+        TRegKey Probe;
+        EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, KEY_SET_VALUE, Probe.Put()), ERROR_SUCCESS);
+    }
+    ~LockedRunKey() {
+        RegSetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION,
+                          reinterpret_cast<PSECURITY_DESCRIPTOR>(Saved.data()));
+    }
+
+private:
+    TRegKey Key;
+    std::vector<char> Saved;
+    alignas(ACL) char AclBuffer[256];
+};
+
+// With the Run key refused to this account, OK asks nothing of it when it already holds what the
+// box says (the program's own file, quoted, in any case; or no value with the box cleared). A value
+// that does need changing still reports the refusal.
+TEST_F(PropertiesTest, OkLeavesAnEqualStartupValueAloneAndReportsOnlyNeededWrites) {
+    const std::string Own = StartupCommandLine();
+    std::string Upper = Own;
+    for (char& C : Upper)
+        C = static_cast<char>(toupper(static_cast<unsigned char>(C)));
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue, REG_SZ, Upper.c_str(),
+                              static_cast<DWORD>(Upper.size() + 1)),
+              ERROR_SUCCESS);
+    {
+        LockedRunKey Lock;
+        EXPECT_EQ(PressOk(Dialog, Boxes, true), std::vector<std::string>{});
+        EXPECT_EQ(RunValueData(), Upper);
+        EXPECT_EQ(PressOk(Dialog, Boxes, false),
+                  std::vector<std::string>{"Failed to delete value 'Orvela Cardwick'"});
+        EXPECT_EQ(RunValueData(), Upper);
+    }
+    const std::string SystemFolderValue = "C:\\windows\\system32\\Cardwick.exe";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue, REG_SZ, SystemFolderValue.c_str(),
+                              static_cast<DWORD>(SystemFolderValue.size() + 1)),
+              ERROR_SUCCESS);
+    {
+        LockedRunKey Lock;
+        EXPECT_EQ(PressOk(Dialog, Boxes, true), std::vector<std::string>{"Failed to create key " + std::string(RunKey)});
+        EXPECT_EQ(RunValueData(), SystemFolderValue);
+    }
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue);
+    {
+        LockedRunKey Lock;
+        EXPECT_EQ(PressOk(Dialog, Boxes, false), std::vector<std::string>{});
+    }
+    // Unlocked, OK with the box ticked registers the program's own file, whatever the current
+    // directory: the one a program started at logon has.
+    char Saved[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, Saved);
+    char System[MAX_PATH];
+    GetSystemDirectoryA(System, MAX_PATH);
+    SetCurrentDirectoryA(System);
+    EXPECT_EQ(PressOk(Dialog, Boxes, true), std::vector<std::string>{});
+    SetCurrentDirectoryA(Saved);
+    EXPECT_EQ(RunValueData(), Own);
 }
 
 } // namespace

@@ -203,15 +203,15 @@ TEST_F(SettingsFileTest, RefusedWriteRaisesUnableToWriteAndReadsGiveDefaults) {
     EXPECT_EQ(ReadSettingString("Ports", "Port"), "");
 }
 
-TEST(StartupCommandLineTest, IsTheCurrentDirectoryFollowedByTheExecutableName) {
+// The program's own file, quoted, whatever the current directory is: a program started by
+// Windows at logon runs in a system folder.
+TEST(StartupCommandLineTest, IsTheProgramsOwnFileQuoted) {
+    char Module[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, Module, MAX_PATH), 0u);
     char Saved[MAX_PATH];
     ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, Saved), 0u);
-    const std::string Windows = WindowsDirectory();
-    ASSERT_TRUE(SetCurrentDirectoryA(Windows.c_str()));
-    EXPECT_EQ(StartupCommandLine(), Windows + "\\Cardwick.exe");
-    // A drive's root keeps its backslash, so the text holds two in a row.
-    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
-    EXPECT_EQ(StartupCommandLine(), "C:\\\\Cardwick.exe");
+    ASSERT_TRUE(SetCurrentDirectoryA(WindowsDirectory().c_str()));
+    EXPECT_EQ(StartupCommandLine(), "\"" + std::string(Module) + "\"");
     SetCurrentDirectoryA(Saved);
 }
 

@@ -14,11 +14,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -755,6 +757,22 @@ const std::map<std::string, TCommand>& Commands() {
               HWND window = ParseHandle(RequireWord(rest, "window"));
               PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
               return TRows{};
+          }}},
+        {"send",
+         {"send HWND MSG WPARAM LPARAM: sends a message (numbers in decimal or 0x hex), waiting up to "
+          "10 s; answers the result",
+          [](std::string& rest) {
+              HWND window = ParseHandle(RequireWord(rest, "window"));
+              auto Number = [&](const char* What) {
+                  return static_cast<std::uintptr_t>(std::stoull(RequireWord(rest, What), nullptr, 0));
+              };
+              const UINT message = static_cast<UINT>(Number("message"));
+              const WPARAM wparam = Number("wparam");
+              const LPARAM lparam = static_cast<LPARAM>(Number("lparam"));
+              DWORD_PTR result = 0;
+              if (!SendMessageTimeoutA(window, message, wparam, lparam, SMTO_NORMAL, 10000, &result))
+                  throw ECommand("no answer");
+              return TRows{std::to_string(result)};
           }}},
         {"minimize",
          {"minimize HWND: minimises a top-level window as its minimise box does (posted)",
