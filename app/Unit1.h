@@ -87,8 +87,10 @@ public:
     // port and take the tray icon away, without a word. The application terminates after it.
     void AppEndSession(TObject* Sender);
 
-private:
+    // Public for the test of its interval, as the other timers are.
     TTimer* tmReconnect;
+
+private:
     void tmReconnectTimer(TObject* Sender);
 
     // Lends the link this window's driver, timers, status bar, fields and message boxes.

@@ -356,25 +356,33 @@ class ChangeWatcher:
         self.interval = interval
         self.history = []  # (time in ms, value) at every change
         self.running = True
+        self.error = None
         self.thread = threading.Thread(target=self._watch, daemon=True)
         self.thread.start()
 
     def _watch(self):
-        while self.running:
-            try:
+        # A sampler that stops leaves a short history, which every "no second X" would pass on:
+        # the failure is kept and raised to the test.
+        try:
+            while self.running:
                 value = self.sample()
-            except Failure:
-                break
-            if not self.history or self.history[-1][1] != value:
-                self.history.append((now_ms(), value))
-            if self.interval:
-                time.sleep(self.interval)
+                if not self.history or self.history[-1][1] != value:
+                    self.history.append((now_ms(), value))
+                if self.interval:
+                    time.sleep(self.interval)
+        except Exception as e:
+            self.error = e
+
+    def check_sampling(self):
+        if self.error is not None:
+            raise Failure("the watcher stopped sampling: %r" % self.error)
 
     def stop(self):
         """Ends the sampling; returns the values seen, in order."""
         self.running = False
         self.thread.join(10)
         self.ui.close()
+        self.check_sampling()
         return [value for _, value in self.history]
 
 
@@ -387,6 +395,7 @@ class StatusWatcher(ChangeWatcher):
     def lines(self, panel=1):
         """Every text one panel showed. A change of another panel alone is not a new line: the
         sampler may see the status line written before the connection state changes."""
+        self.check_sampling()
         lines = []
         for t, panels in self.history:
             if len(panels) > panel and (not lines or lines[-1][1] != panels[panel]):
@@ -453,11 +462,18 @@ class Cardwick:
     driver, it returns once the program has made its first window: under Wine's emulated 32-bit
     half a start takes tens of seconds, and every time a test then checks counts from there."""
 
-    def __init__(self, env, ui=None, startup_timeout_s=STARTUP_TIMEOUT_S, cwd=None):
-        """cwd: the current directory to start it in (a Linux path); the test's own by default."""
+    def __init__(self, env, ui=None, startup_timeout_s=STARTUP_TIMEOUT_S, cwd=None, trace_status=False):
+        """cwd: the current directory to start it in (a Linux path); the test's own by default.
+        trace_status: keep Wine's trace of every text the status bars are given (status_writes)."""
         environment = dict(os.environ, LANG="en_US.UTF-8", LC_ALL="en_US.UTF-8")
+        stderr = subprocess.DEVNULL
+        self.trace_path = None
+        if trace_status:
+            environment["WINEDEBUG"] = "trace+statusbar"
+            self.trace_path = os.path.join(env.work, "statusbar%d.trace" % id(self))
+            stderr = open(self.trace_path, "wb")
         self.process = subprocess.Popen(["wine", env.cardwick], env=environment, cwd=cwd,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                        stdout=subprocess.DEVNULL, stderr=stderr)
         if ui is not None:
             wait_until(lambda: not self.running() or ui.call("find " + MAIN_CAPTION, allow_error=True),
                        startup_timeout_s, "Cardwick's first window", 0.2)
@@ -465,6 +481,12 @@ class Cardwick:
 
     def running(self):
         return self.process.poll() is None
+
+    def status_writes(self, ending):
+        """How many times a status text ending in `ending` was written, from Wine's trace: the
+        same text written twice within a second is two writes, where a sampler sees one change."""
+        with open(self.trace_path, encoding="latin-1") as f:
+            return sum(1 for line in f if "statusbar" in line and re.search(r"text .*%s" % re.escape(ending), line))
 
     def wait_exit(self, timeout_s):
         try:

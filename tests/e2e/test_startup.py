@@ -6,7 +6,7 @@ connection, and reading switched on and off with the buttons."""
 import time
 
 from cardwick_e2e import (INVALID_PORT_SETTINGS, MAIN_CAPTION, Cardwick, Environment, ReaderSim,
-                          Run, UiDriver, check, check_status_line, find_main_window, standard_settings,
+                          Run, UiDriver, check, check_status_line, find_main_window, now_ms, standard_settings,
                           tray_picture, wait_until)
 
 env = Environment()
@@ -118,6 +118,13 @@ with Run("start-up without settings, then connect and read by hand") as run:
 
     def disconnect_while_reading():
         main = state["main"]
+        # The poll period, on reader-sim's clock: the median spacing of seven polls in a row.
+        first = len(sim.commands())
+        polled = wait_until(lambda: [t for t, c in sim.commands()[first:] if c == "F"][:7] if
+                            len(sim.commands()) >= first + 7 else None, 15, "seven polls")
+        gaps = sorted(b - a for a, b in zip(polled, polled[1:]))
+        median = (gaps[2] + gaps[3]) / 2
+        check(450 <= median <= 600, "polls %.0f ms apart (median of %r)" % (median, gaps))
         wait_until(lambda: main.panels()[1].endswith(": Read Card ID OK"), 5, "a poll")
         line = main.panels()[1]
         polls = len(sim.commands())
@@ -127,10 +134,16 @@ with Run("start-up without settings, then connect and read by hand") as run:
         check(main.fields() == ("", "", "", ""), "fields %r" % (main.fields(),))
         check(main.panels()[1] == line, "status line changed to %r" % main.panels()[1])
         tray_picture(ui, env.work, 0)
-        time.sleep(1.2)
-        check(len(sim.commands()) <= polls + 1, "polls go on after Disconnect")
         check(main.control("btnConnect")["enabled"] and not main.control("btnReadCardID")["enabled"],
               "buttons after Disconnect")
+        # On a closed port no poll can reach the reader, whatever the poll timer does: connect
+        # again, and three poll periods on reader-sim's clock after the identification show it.
+        main.click("btnConnect")
+        wait_until(lambda: main.fields()[:3] == ("30571846", "2.31", "01"), 10, "the module's identity")
+        identified = sim.commands()[-1][0]
+        wait_until(lambda: now_ms() >= identified + 1500, 5, "three poll periods")
+        check([c for _, c in sim.commands()[polls:]] == ["B", "V"], "polls go on after Disconnect: %r"
+              % sim.commands()[polls:])
 
     def exit_button_ends_the_program():
         main = state["main"]

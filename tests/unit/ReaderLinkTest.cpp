@@ -340,7 +340,7 @@ TEST_F(ReaderLinkTest, DisconnectDuringAWaitSendsNothingAndTheNextConnectConnect
     const std::uint32_t Clicked = Host.Clock;
     Link.Connect();
     EXPECT_EQ(Host.Commands(), (std::vector<std::string>{"B", "V"}));
-    EXPECT_EQ(Host.Frames.at(0).At, Clicked + PortSettlePause);
+    EXPECT_EQ(Host.Frames.at(0).At, Clicked + 100);
     EXPECT_TRUE(Host.Boxes.empty());
     EXPECT_EQ(Host.Panel, "Connected");
     EXPECT_EQ(Link.LastDrop(), LinkDrop::None);

@@ -93,7 +93,7 @@ protected:
     // Idle again: link at its normal time-out and not probing, port closed, controls usable.
     void ExpectIdle() {
         EXPECT_FALSE(ScanMode);
-        EXPECT_EQ(Main->tmTimeout->Interval(), NormalReplyTimeout);
+        EXPECT_EQ(Main->tmTimeout->Interval(), 2000u);
         EXPECT_FALSE(Main->Comm->Connected());
         EXPECT_FALSE(WaitingReply);
         EXPECT_FALSE(Detecting);
@@ -119,7 +119,7 @@ TEST_F(PropertiesTest, ATestProbesOnTheShortTimeOutAndRestoresTheNormalOne) {
     EXPECT_TRUE(Dialog->Image1->Visible());
     EXPECT_EQ(FactoryCode, "30571846");
     ASSERT_FALSE(TimeoutsDuringReplies.empty());
-    EXPECT_EQ(TimeoutsDuringReplies.front(), ProbeReplyTimeout);
+    EXPECT_EQ(TimeoutsDuringReplies.front(), 500u);
     ExpectIdle();
 
     SelectProbe("COM9", "4800");

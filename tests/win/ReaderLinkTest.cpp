@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -239,6 +240,35 @@ TEST_F(ReaderLinkTest, ALinePulledDuringAWaitIsNamedAtOnce) {
     EXPECT_EQ(Status.substr(Status.find(": ")), ": Data sending timeout!");
     EXPECT_FALSE(Form->Comm->Connected());
     EXPECT_FALSE(Form->tmTimeout->Enabled());
+}
+
+// The designed rates as numbers: the creation handler's reply time-out, the poll, the driver's
+// receive tick and the tries to reconnect.
+TEST_F(ReaderLinkTest, TheTimersRunAtTheDesignedRates) {
+    Form->FormCreate(nullptr); // no settings file: the warning, and no port opened
+    EXPECT_EQ(Form->tmTimeout->Interval(), 2000u);
+    EXPECT_EQ(Form->tmPoll->Interval(), 500u);
+    EXPECT_EQ(Form->Comm->PollingDelay(), 200u);
+    EXPECT_EQ(Form->tmReconnect->Interval(), 5000u);
+    EXPECT_EQ(Boxes.size(), 1u);
+}
+
+// Exit closes the port itself, with the form still there: the process ending would close it too,
+// so the check runs in a process of its own (Exit ends the message loop for good) that the form
+// outlives until the check.
+TEST_F(ReaderLinkTest, ExitClosesThePortWithTheFormOpen) {
+    EXPECT_EXIT(
+        {
+            TReaderSim Sim("COM9", {});
+            Form->Comm->SetPortName(Sim.DevicePath());
+            if (!Form->Comm->Connect())
+                std::_Exit(2);
+            Form->btnExitClick(nullptr);
+            const bool Open = Form->Comm->Connected();
+            Sim.Stop();
+            std::_Exit(Open ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // A frame the driver cannot write still counts as sent: the next command's wait shows it.
