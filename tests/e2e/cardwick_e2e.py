@@ -486,7 +486,8 @@ class Cardwick:
         """How many times a status text ending in `ending` was written, from Wine's trace: the
         same text written twice within a second is two writes, where a sampler sees one change."""
         with open(self.trace_path, encoding="latin-1") as f:
-            return sum(1 for line in f if "statusbar" in line and re.search(r"text .*%s" % re.escape(ending), line))
+            written = re.compile(r"statusbar.* text .*%s" % re.escape(ending))
+            return sum(1 for line in f if written.search(line))
 
     def wait_exit(self, timeout_s):
         try:

@@ -152,7 +152,8 @@ with Run("reader link failures") as run:
         # rather than testing Exit with no wait in progress.
         wait_until(lambda: now_ms() >= unanswered + 1200, 5, "the wait for the reply", 0.01)
         clicked = now_ms()
-        check(clicked < unanswered + 2000, "Exit clicked %.0f ms after the unanswered poll" % (clicked - unanswered))
+        check(clicked < unanswered + 2000,
+              "Exit clicked %.0f ms after the unanswered poll" % (clicked - unanswered))
         check(ui.message_box(0) is None, "a message box before Exit")
         ui.call("traymenu 0 X")
         sent = len(sim.commands())

@@ -6,8 +6,8 @@ connection, and reading switched on and off with the buttons."""
 import time
 
 from cardwick_e2e import (INVALID_PORT_SETTINGS, MAIN_CAPTION, Cardwick, Environment, ReaderSim,
-                          Run, UiDriver, check, check_status_line, find_main_window, now_ms, standard_settings,
-                          tray_picture, wait_until)
+                          Run, UiDriver, check, check_status_line, find_main_window, now_ms,
+                          standard_settings, tray_picture, wait_until)
 
 env = Environment()
 
