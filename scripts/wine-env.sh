@@ -16,6 +16,22 @@ CARDWICK_WINE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CARDWICK_WINE64_LOADER=/usr/lib/wine/wine64
 CARDWICK_WINE32_LOADER=/usr/lib/wine/wine
 
+# The `wine` that tests find on PATH. A 32-bit program (PE machine 0x14c) named by its Linux path
+# goes straight to the 32-bit loader: the 64-bit loader would start it through start.exe, so the
+# process a test started, stops or kills would be start.exe and not the program. Everything else
+# goes to the native 64-bit loader.
+wine_loader_wrapper() {
+    cat <<WRAPPER
+#!/bin/sh
+if [ -f "\$1" ] && [ -x "$CARDWICK_WINE32_LOADER" ]; then
+    pe=\$(od -An -tu4 -j60 -N4 "\$1" 2>/dev/null | tr -d ' ')
+    machine=\$(od -An -tx2 -j\$((\${pe:-0} + 4)) -N2 "\$1" 2>/dev/null | tr -d ' ')
+    [ "\$machine" = 014c ] && exec "$CARDWICK_WINE32_LOADER" "\$@"
+fi
+exec "$CARDWICK_WINE64_LOADER" "\$@"
+WRAPPER
+}
+
 # What every Wine process of either kind needs, with no prefix named yet.
 wine_env_loader_exports() {
     export WINEDEBUG=-all
@@ -24,12 +40,10 @@ wine_env_loader_exports() {
     if [ -x "$CARDWICK_WINE64_LOADER" ]; then
         export WINELOADER=$CARDWICK_WINE64_LOADER
         local bin="$CARDWICK_WINE_ROOT/build/wine-bin"
-        if [ ! -x "$bin/wine" ]; then
-            mkdir -p "$bin"
-            printf '#!/bin/sh\nexec %s "$@"\n' "$CARDWICK_WINE64_LOADER" >"$bin/wine.new"
-            chmod +x "$bin/wine.new"
-            mv -f "$bin/wine.new" "$bin/wine"
-        fi
+        mkdir -p "$bin"
+        wine_loader_wrapper >"$bin/wine.new"
+        chmod +x "$bin/wine.new"
+        if cmp -s "$bin/wine.new" "$bin/wine"; then rm -f "$bin/wine.new"; else mv -f "$bin/wine.new" "$bin/wine"; fi
         case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
     fi
     if [ "$CARDWICK_WINE_ARCH" = win32 ]; then
