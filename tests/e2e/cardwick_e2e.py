@@ -210,7 +210,10 @@ class UiDriver:
         self.process.stdin.flush()
         rows = []
         while True:
-            _, line = self.output.read(timeout_s)
+            try:
+                _, line = self.output.read(timeout_s)
+            except Failure as e:
+                raise Failure("%s (%r)" % (e, command))
             if line.startswith("| "):
                 rows.append(line[2:])
             elif line == "ok" or line.startswith("error"):
@@ -585,6 +588,10 @@ class Run:
             raise
         self.passed += 1
         print("ok    %s (%.1f s)" % (title, time.monotonic() - start), flush=True)
+
+    def skip(self, title, reason):
+        """A step left out, said in the output with its reason: never in silence."""
+        print("skip  %s: %s" % (title, reason), flush=True)
 
     def __enter__(self):
         print("== " + self.name, flush=True)
