@@ -255,7 +255,7 @@ class UiDriver:
         return self.values(self.call("window " + hwnd))
 
     def active_window(self):
-        return self.values(self.call("focus"))["active"]
+        return self.values(self.call("active"))["active"]
 
     def controls(self, hwnd):
         """Every child control by its text (the window text; edits are looked up by position)."""

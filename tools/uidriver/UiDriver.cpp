@@ -620,6 +620,15 @@ TRows Focus(std::string&) {
             Fields("text", focus ? Escape(RemoteText(focus)) : std::string())};
 }
 
+// Asks the windows nothing: a program busy outside its message loop still has a foreground.
+TRows Active(std::string&) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(0, &info))
+        throw ECommand("no foreground thread");
+    return {Fields("active", HandleText(info.hwndActive))};
+}
+
 TRows MessageBoxInfo(std::string& rest) {
     std::string word = NextWord(rest);
     int timeout = word.empty() ? 0 : ParseInt(word);
@@ -792,6 +801,7 @@ const std::map<std::string, TCommand>& Commands() {
               return TRows{};
           }}},
         {"focus", {"focus: the active window and the control with the keyboard focus", Focus}},
+        {"active", {"active: the active window alone, without a message to any window", Active}},
         {"msgbox",
          {"msgbox [MS]: waits up to MS for a message box: hwnd, title, icon, text, buttons", MessageBoxInfo}},
         {"dismiss",
