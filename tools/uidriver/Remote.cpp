@@ -54,7 +54,7 @@ TRemoteBuffer::TRemoteBuffer(HWND owner, size_t size) : FSize(size) {
         return;
     }
     auto entry = std::make_unique<TShared>(
-        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | SYNCHRONIZE, FALSE, processId),
+        OpenProcess(PROCESS_VM_OPERATION | SYNCHRONIZE, FALSE, processId),
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(SharedSize),
                            nullptr));
     if (!entry->Process.Get())

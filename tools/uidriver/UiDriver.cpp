@@ -608,11 +608,16 @@ TRows Click(std::string& rest) {
     return {};
 }
 
-TRows Focus(std::string&) {
+GUITHREADINFO ForegroundThreadInfo() {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
     if (!GetGUIThreadInfo(0, &info))
         throw ECommand("no foreground thread");
+    return info;
+}
+
+TRows Focus(std::string&) {
+    GUITHREADINFO info = ForegroundThreadInfo();
     HWND focus = info.hwndFocus;
     return {Fields("active", HandleText(info.hwndActive)), Fields("focus", HandleText(focus)),
             Fields("class", focus ? Escape(RemoteClassName(focus)) : std::string()),
@@ -622,11 +627,7 @@ TRows Focus(std::string&) {
 
 // Asks the windows nothing: a program busy outside its message loop still has a foreground.
 TRows Active(std::string&) {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    if (!GetGUIThreadInfo(0, &info))
-        throw ECommand("no foreground thread");
-    return {Fields("active", HandleText(info.hwndActive))};
+    return {Fields("active", HandleText(ForegroundThreadInfo().hwndActive))};
 }
 
 TRows MessageBoxInfo(std::string& rest) {
