@@ -42,43 +42,6 @@ build_preset() {
     cmake --build --preset "$preset" -j "$(build_jobs)"
 }
 
-# The i386 ELF header as the kernel's binfmt_misc matches it (the kernel reads the \x escapes), handed to the user-mode emulator. The
-# kernel of these machines runs no i386 program itself; flag F opens the emulator once, at
-# registration, so it also serves programs started inside other mount namespaces.
-CARDWICK_I386_BINFMT=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
-
-# Makes Wine's 32-bit half runnable, as far as this machine allows: binfmt_misc mounted, the i386
-# header registered with the emulator, and a 32-bit Wine loader that starts. Idempotent. Fails with
-# one line naming the missing piece: the 32-bit tier is never skipped in silence.
-ensure_i386_emulation() {
-    local binfmt=/proc/sys/fs/binfmt_misc
-    if [ ! -e "$binfmt/register" ]; then
-        mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || {
-            echo "32-bit tier: cannot mount binfmt_misc at $binfmt (needs root)" >&2
-            return 1
-        }
-    fi
-    [ -x /usr/bin/qemu-i386-static ] || {
-        echo "32-bit tier: /usr/bin/qemu-i386-static is missing (package qemu-user-static)" >&2
-        return 1
-    }
-    if [ ! -e "$binfmt/qemu-i386" ]; then
-        printf '%s' "$CARDWICK_I386_BINFMT" >"$binfmt/register" 2>/dev/null || {
-            echo "32-bit tier: cannot register the i386 emulator with binfmt_misc" >&2
-            return 1
-        }
-    fi
-    [ "$(cat "$binfmt/qemu-i386" | head -n 1)" = enabled ] || echo 1 >"$binfmt/qemu-i386"
-    [ -x /usr/lib/wine/wine ] || {
-        echo "32-bit tier: Wine's 32-bit loader /usr/lib/wine/wine is missing (package wine32:i386)" >&2
-        return 1
-    }
-    QEMU_RESERVED_VA=0x88000000 /usr/lib/wine/wine --version >/dev/null 2>&1 || {
-        echo "32-bit tier: Wine's 32-bit loader does not start under the emulator" >&2
-        return 1
-    }
-}
-
 # The version in the package names: the first three parts of the project's version.
 cardwick_package_version() {
     sed -n 's/^project(Cardwick VERSION \([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' "$CARDWICK_ROOT/CMakeLists.txt"

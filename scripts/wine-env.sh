@@ -9,12 +9,16 @@
 # COM ports the tests may use; COM1 and COM2 are left to the host's own serial devices.
 CARDWICK_TEST_PORTS=(COM3 COM4 COM5 COM6 COM7 COM8 COM9 COM10 COM11 COM12)
 
-# The native 64-bit loader starts every program: it hands a 32-bit program to the 32-bit loader
-# by itself, while `wine` from the distribution would start the emulated 32-bit loader first even
-# for a 64-bit program, seconds per start. Tests run `wine` from PATH, so it names this loader.
+# `wine` from the distribution starts the emulated 32-bit loader first even for a 64-bit program,
+# seconds per start; tests run `wine` from PATH, which names these loaders instead.
 CARDWICK_WINE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CARDWICK_WINE64_LOADER=/usr/lib/wine/wine64
 CARDWICK_WINE32_LOADER=/usr/lib/wine/wine
+# The emulated 32-bit loader cannot map Wine's shared user data without a reserved guest address
+# space. Wine reserves all of that space above 2 GB at every process start, one emulated mmap per
+# 64 KB when the emulator refuses the whole; 128 MB there leaves room for the loader's own
+# libraries and makes a start take seconds instead of minutes.
+CARDWICK_QEMU_RESERVED_VA=0x88000000
 
 # The `wine` that tests find on PATH. A 32-bit program (PE machine 0x14c) named by its Linux path
 # goes straight to the 32-bit loader: the 64-bit loader would start it through start.exe, so the
@@ -32,6 +36,44 @@ exec "$CARDWICK_WINE64_LOADER" "\$@"
 WRAPPER
 }
 
+# The i386 ELF header as the kernel's binfmt_misc matches it (the kernel reads the \x escapes),
+# handed to the user-mode emulator. The kernel of these machines runs no i386 program itself; flag
+# F opens the emulator once, at registration, so it also serves programs started inside other
+# mount namespaces.
+CARDWICK_I386_BINFMT=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
+
+# Makes Wine's 32-bit half runnable, as far as this machine allows: binfmt_misc mounted, the i386
+# header registered with the emulator, and a 32-bit Wine loader that starts. Idempotent. Fails with
+# one line naming the missing piece: the 32-bit tier is never skipped in silence.
+ensure_i386_emulation() {
+    local binfmt=/proc/sys/fs/binfmt_misc
+    if [ ! -e "$binfmt/register" ]; then
+        mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || {
+            echo "32-bit tier: cannot mount binfmt_misc at $binfmt (needs root)" >&2
+            return 1
+        }
+    fi
+    [ -x /usr/bin/qemu-i386-static ] || {
+        echo "32-bit tier: /usr/bin/qemu-i386-static is missing (package qemu-user-static)" >&2
+        return 1
+    }
+    if [ ! -e "$binfmt/qemu-i386" ]; then
+        printf '%s' "$CARDWICK_I386_BINFMT" >"$binfmt/register" 2>/dev/null || {
+            echo "32-bit tier: cannot register the i386 emulator with binfmt_misc" >&2
+            return 1
+        }
+    fi
+    [ "$(head -n 1 "$binfmt/qemu-i386")" = enabled ] || echo 1 >"$binfmt/qemu-i386"
+    [ -x "$CARDWICK_WINE32_LOADER" ] || {
+        echo "32-bit tier: Wine's 32-bit loader $CARDWICK_WINE32_LOADER is missing (package wine32:i386)" >&2
+        return 1
+    }
+    QEMU_RESERVED_VA=$CARDWICK_QEMU_RESERVED_VA "$CARDWICK_WINE32_LOADER" --version >/dev/null 2>&1 || {
+        echo "32-bit tier: Wine's 32-bit loader does not start under the emulator" >&2
+        return 1
+    }
+}
+
 # What every Wine process of either kind needs, with no prefix named yet.
 wine_env_loader_exports() {
     export WINEDEBUG=-all
@@ -47,11 +89,7 @@ wine_env_loader_exports() {
         case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
     fi
     if [ "$CARDWICK_WINE_ARCH" = win32 ]; then
-        # The emulated 32-bit loader cannot map Wine's shared user data without a reserved guest
-        # address space. Wine reserves all of that space above 2 GB at every process start, one
-        # emulated mmap per 64 KB when the emulator refuses the whole; 128 MB there leaves room
-        # for the loader's own libraries and makes a start take seconds instead of minutes.
-        export QEMU_RESERVED_VA=0x88000000
+        export QEMU_RESERVED_VA=$CARDWICK_QEMU_RESERVED_VA
     else
         unset QEMU_RESERVED_VA
     fi
