@@ -110,7 +110,7 @@ public:
     bool PortAnswers() override { return Answers; }
 
     // Time.
-    std::uint32_t Timeout = NormalReplyTimeout;
+    std::uint32_t Timeout = 2000;
     bool TimerOn = false;
     std::uint32_t Now() override { return Clock; }
     std::uint32_t ReplyTimeout() override { return Timeout; }
@@ -519,7 +519,8 @@ TEST_F(ReaderLinkTest, ASilentModuleAtStartUpTimesOutOnceAfterTheFactoryCode) {
     Link.Connect();
     EXPECT_EQ(Host.Commands(), std::vector<std::string>{"B"});
     ExpectDroppedWith(SendingTimeout, ": Data sending timeout!");
-    EXPECT_EQ(Host.Boxes.at(0).At, Start + PortSettlePause + NormalReplyTimeout);
+    // The settle pause and the reply time-out, as numbers: 100 ms and 2 s.
+    EXPECT_EQ(Host.Boxes.at(0).At, Start + 100 + 2000);
     EXPECT_FALSE(Host.ControlsConnected);
 }
 
@@ -572,12 +573,13 @@ TEST_F(ReaderLinkTest, AProbeSendsTheFactoryCodeCommandAndClosesThePortAfter) {
         Host.Clock += 200;
         Host.ProcessMessages();
     };
-    Host.Receive(Start + PortSettlePause + 50, FactoryReply);
+    Host.Receive(Start + 150, FactoryReply);
 
     EXPECT_TRUE(Link.Probe("COM5", 19200, true, Listen));
     EXPECT_EQ(Host.LineSettings, "\\\\.\\COM5 19200 even");
     EXPECT_EQ(Host.Commands(), std::vector<std::string>{"B"});
-    EXPECT_EQ(Host.Frames.at(0).At, Start + PortSettlePause);
+    // The settle pause, as a number: 100 ms.
+    EXPECT_EQ(Host.Frames.at(0).At, Start + 100);
     EXPECT_FALSE(Host.Open);
     EXPECT_FALSE(WaitingReply);
 

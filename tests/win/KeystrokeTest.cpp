@@ -46,26 +46,10 @@ protected:
     TKeyboardInput Saved;
 };
 
-std::vector<TKeyStroke> Stroke(unsigned Key, unsigned Scan) {
-    return {{Key, Scan, false}, {Key, Scan, true}};
-}
-
-// What one character costs: with Caps Lock off it is framed by two Caps Lock strokes, the first
-// with scan code 1 and the second with 0; with Caps Lock on it is its own press and release.
-std::vector<TKeyStroke> Typed(const std::string& Text, bool CapsLockOn) {
-    std::vector<TKeyStroke> Events;
-    for (const unsigned char C : Text) {
-        auto Append = [&](const std::vector<TKeyStroke>& More) {
-            Events.insert(Events.end(), More.begin(), More.end());
-        };
-        if (!CapsLockOn)
-            Append(Stroke(VK_CAPITAL, 1));
-        Append(Stroke(C, 0));
-        if (!CapsLockOn)
-            Append(Stroke(VK_CAPITAL, 0));
-    }
-    return Events;
-}
+// The key events are written out: with Caps Lock off a character is framed by two Caps Lock
+// strokes, the first with scan code 1 and the second with 0; with Caps Lock on it is its own press
+// and release.
+constexpr unsigned Caps = VK_CAPITAL;
 
 TEST_F(KeystrokeSeam, EmptyTextSendsNothingAndDoesNotReadCapsLock) {
     TfrmCardReader::SendToActiveWindow("");
@@ -79,12 +63,10 @@ TEST_F(KeystrokeSeam, CapsLockIsReadBeforeEveryCharacterFromItsToggleBit) {
     Recorded.StatesToReport = {0, 1, static_cast<SHORT>(0x8000), static_cast<SHORT>(0x8001)};
     TfrmCardReader::SendToActiveWindow("12AB");
 
-    std::vector<TKeyStroke> Expected = Typed("1", false);
-    for (const auto& [Text, On] :
-         std::vector<std::pair<std::string, bool>>{{"2", true}, {"A", false}, {"B", true}}) {
-        const auto More = Typed(Text, On);
-        Expected.insert(Expected.end(), More.begin(), More.end());
-    }
+    const std::vector<TKeyStroke> Expected{
+        {Caps, 1, false}, {Caps, 1, true}, {'1', 0, false}, {'1', 0, true}, {Caps, 0, false}, {Caps, 0, true},
+        {'2', 0, false},  {'2', 0, true},  {Caps, 1, false}, {Caps, 1, true}, {'A', 0, false}, {'A', 0, true},
+        {Caps, 0, false}, {Caps, 0, true}, {'B', 0, false}, {'B', 0, true}};
     EXPECT_EQ(Recorded.KeyStateReads, 4);
     EXPECT_EQ(Recorded.Events, Expected);
 }
@@ -140,6 +122,7 @@ struct TTypingCase {
     const char* Name;
     std::string Text;
     bool CapsLockOn;
+    std::vector<TKeyStroke> Events;
     std::string Received;
 };
 
@@ -156,9 +139,8 @@ TEST_P(KeystrokeTyping, FocusedWindowReceivesTheKeysAndCapsLockIsRestored) {
     TfrmCardReader::SendToActiveWindow(Case.Text);
     const TKeySinkReport Report = Sink->Report();
 
-    const auto Expected = Typed(Case.Text, Case.CapsLockOn);
-    EXPECT_EQ(Report.Hook, Expected);
-    EXPECT_EQ(Report.Messages, Expected);
+    EXPECT_EQ(Report.Hook, Case.Events);
+    EXPECT_EQ(Report.Messages, Case.Events);
     EXPECT_EQ(Report.Text, Case.Received);
     EXPECT_EQ(CapsLockOn(), Case.CapsLockOn);
     EXPECT_EQ(Report.CapsLock, Case.CapsLockOn);
@@ -166,13 +148,19 @@ TEST_P(KeystrokeTyping, FocusedWindowReceivesTheKeysAndCapsLockIsRestored) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cards, KeystrokeTyping,
-    ::testing::Values(TTypingCase{"DigitsAndLettersCapsOn", "12AB", true, "12AB"},
-                      TTypingCase{"DigitsAndLettersCapsOff", "12AB", false, "12AB"},
-                      TTypingCase{"TrailingReturnCapsOff", "7F\r", false, "7F\r"},
-                      TTypingCase{"TrailingReturnCapsOn", "7F\r", true, "7F\r"},
-                      TTypingCase{"SpaceIsTyped", "A B", false, "A B"},
-                      // Lower-case codes are the function keys' virtual keys: F1 and F2, no text.
-                      TTypingCase{"LowerCaseBecomesFunctionKeys", "pq", false, ""}),
+    ::testing::Values(
+        TTypingCase{"DigitAndReturnCapsOff", "1\r", false,
+                    {{Caps, 1, false}, {Caps, 1, true}, {'1', 0, false}, {'1', 0, true}, {Caps, 0, false},
+                     {Caps, 0, true}, {Caps, 1, false}, {Caps, 1, true}, {VK_RETURN, 0, false},
+                     {VK_RETURN, 0, true}, {Caps, 0, false}, {Caps, 0, true}},
+                    "1\r"},
+        TTypingCase{"LettersCapsOn", "AB", true,
+                    {{'A', 0, false}, {'A', 0, true}, {'B', 0, false}, {'B', 0, true}}, "AB"},
+        // Lower-case codes are the function keys' virtual keys: F1, no text.
+        TTypingCase{"LowerCaseBecomesAFunctionKey", "p", false,
+                    {{Caps, 1, false}, {Caps, 1, true}, {VK_F1, 0, false}, {VK_F1, 0, true}, {Caps, 0, false},
+                     {Caps, 0, true}},
+                    ""}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST_F(KeystrokeAtFocusedWindow, EmptyTextGivesNoEvent) {

@@ -56,7 +56,7 @@ protected:
         Main = new TfrmCardReader(Application);
         Main->OnCreate = nullptr;
         Main->AfterConstruction();
-        Main->tmTimeout->SetInterval(NormalReplyTimeout);
+        Main->tmTimeout->SetInterval(2000);
         Dialog = new TfrmProperties(Application);
         Dialog->AfterConstruction();
         WaitingReply = false;

@@ -14,6 +14,7 @@
 #include "kit/Exceptions.h"
 #include "settings/Registry.h"
 #include "settings/Unit2.h"
+#include "kit/Application.h"
 
 namespace {
 
@@ -54,10 +55,46 @@ std::vector<std::string> FileLines(const std::string& Path) {
     return Lines;
 }
 
+const char* const RunKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* const ValueName = "Orvela Cardwick";
+const char* const Neighbour = "Cardwick Test Neighbour";
+const char* const TestKeyPath = "Software\\Cardwick Test";
+
+struct TStoredValue {
+    bool Exists = false;
+    DWORD Type = 0;
+    std::string Data;
+};
+
+TStoredValue StoredValue(HKEY Root, const std::string& KeyPath, const std::string& Name) {
+    TStoredValue Result;
+    TRegKey Key;
+    if (RegOpenKeyExA(Root, KeyPath.c_str(), 0, KEY_QUERY_VALUE, Key.Put()) != ERROR_SUCCESS)
+        return Result;
+    char Buffer[1024];
+    DWORD Size = sizeof Buffer;
+    if (RegQueryValueExA(Key.Get(), Name.c_str(), nullptr, &Result.Type, reinterpret_cast<BYTE*>(Buffer),
+                         &Size) != ERROR_SUCCESS)
+        return Result;
+    Result.Exists = true;
+    Result.Data.assign(Buffer, strnlen(Buffer, Size));
+    return Result;
+}
+
+void DeleteValue(HKEY Root, const char* KeyPath, const char* Name) {
+    TRegKey Key;
+    if (RegOpenKeyExA(Root, KeyPath, 0, KEY_SET_VALUE, Key.Put()) == ERROR_SUCCESS)
+        RegDeleteValueA(Key.Get(), Name);
+}
+
 class SettingsFileTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetSettingsFile(); }
-    void TearDown() override { ResetSettingsFile(); }
+    void TearDown() override {
+        ResetSettingsFile();
+        // Wine starts whatever the Run key names: nothing of ours may stay there.
+        DeleteValue(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName);
+    }
 
     static void ResetSettingsFile() {
         // Let go of the platform's cached copy first, or it would be written back.
@@ -74,51 +111,45 @@ protected:
     }
 };
 
-// What the settings dialog's OK does: all six keys through one open file.
-void WriteDialogSettings(bool LoadOnStartup, bool ShowOnStartup, bool SuffixReturn, const std::string& Port,
-                         const std::string& BaudRate, const std::string& Parity) {
-    TSettingsFile File;
-    File.WriteBool("General", "Load on Windows startup", LoadOnStartup);
-    File.WriteBool("General", "Show on startup", ShowOnStartup);
-    File.WriteBool("General", "Suffix Carriage Return", SuffixReturn);
-    File.WriteString("Ports", "Port", Port);
-    File.WriteString("Ports", "Baud rate", BaudRate);
-    File.WriteString("Ports", "Parity", Parity);
-}
+// The settings dialog's own OK handler, with the controls set as a user leaves them: the file's
+// text, key by key, and the start-up value it asks for.
+TEST_F(SettingsFileTest, TheDialogsOkWritesTheSixKeysAndTheStartupValue) {
+    auto* Dialog = new TfrmProperties(Application);
+    Dialog->AfterConstruction();
+    auto Select = [](TComboBox* Box, const std::string& Entry) {
+        Box->SetItemIndex(Entry.empty() ? -1 : Box->Items().Add(Entry));
+    };
+    Dialog->cxLoadOnStartup->SetChecked(true);
+    Dialog->cxShowOnStartup->SetChecked(false);
+    Dialog->cxReturn->SetChecked(true);
+    Select(Dialog->cbPort, "COM3");
+    Select(Dialog->cbBaudRate, "19200");
+    Select(Dialog->cbParity, "Even");
+    Dialog->btnOKClick(nullptr);
 
-TEST_F(SettingsFileTest, DialogWritesAreReadBackByTheHelpersFromTheWindowsDirectory) {
-    WriteDialogSettings(true, false, true, "COM3", "19200", "Even");
-
-    EXPECT_TRUE(ReadSettingBool("General", "Load on Windows startup"));
-    EXPECT_FALSE(ReadSettingBool("General", "Show on startup"));
-    EXPECT_TRUE(ReadSettingBool("General", "Suffix Carriage Return"));
-    EXPECT_EQ(ReadSettingString("Ports", "Port"), "COM3");
-    EXPECT_EQ(ReadSettingString("Ports", "Baud rate"), "19200");
-    EXPECT_EQ(ReadSettingString("Ports", "Parity"), "Even");
-    const std::vector<std::string> FirstOk = {
-        "[General]", "Load on Windows startup=1", "Show on startup=0", "Suffix Carriage Return=1", "[Ports]",
-        "Port=COM3", "Baud rate=19200",           "Parity=Even"};
-    EXPECT_EQ(FileLines(SettingsPath()), FirstOk);
+    EXPECT_EQ(FileLines(SettingsPath()),
+              (std::vector<std::string>{"[General]", "Load on Windows startup=1", "Show on startup=0",
+                                        "Suffix Carriage Return=1", "[Ports]", "Port=COM3", "Baud rate=19200",
+                                        "Parity=Even"}));
+    char Module[MAX_PATH];
+    GetModuleFileNameA(nullptr, Module, MAX_PATH);
+    EXPECT_EQ(StoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName).Data, "\"" + std::string(Module) + "\"");
 
     // A second OK replaces the values where they stand; empty selections are written as they are.
-    WriteDialogSettings(false, true, false, "", "", "None");
-    EXPECT_FALSE(ReadSettingBool("General", "Load on Windows startup"));
-    EXPECT_TRUE(ReadSettingBool("General", "Show on startup"));
-    EXPECT_EQ(ReadSettingString("Ports", "Port"), "");
-    const std::vector<std::string> SecondOk = {"[General]",         "Load on Windows startup=0",
-                                               "Show on startup=1", "Suffix Carriage Return=0",
-                                               "[Ports]",           "Port=",
-                                               "Baud rate=",        "Parity=None"};
-    EXPECT_EQ(FileLines(SettingsPath()), SecondOk);
-}
+    Dialog->cxLoadOnStartup->SetChecked(false);
+    Dialog->cxShowOnStartup->SetChecked(true);
+    Dialog->cxReturn->SetChecked(false);
+    Select(Dialog->cbPort, "");
+    Select(Dialog->cbBaudRate, "");
+    Select(Dialog->cbParity, "None");
+    Dialog->btnOKClick(nullptr);
+    delete Dialog;
 
-TEST_F(SettingsFileTest, WritesReachThePlatformWhileTheFileIsOpen) {
-    TSettingsFile File;
-    File.WriteString("Ports", "Port", "COM4");
-    File.WriteBool("General", "Suffix Carriage Return", true);
-    EXPECT_EQ(ReadSettingString("Ports", "Port"), "COM4");
-    EXPECT_TRUE(ReadSettingBool("General", "Suffix Carriage Return"));
-    EXPECT_EQ(File.ReadString("Ports", "Port", ""), "COM4");
+    EXPECT_EQ(FileLines(SettingsPath()),
+              (std::vector<std::string>{"[General]", "Load on Windows startup=0", "Show on startup=1",
+                                        "Suffix Carriage Return=0", "[Ports]", "Port=", "Baud rate=",
+                                        "Parity=None"}));
+    EXPECT_FALSE(StoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName).Exists);
 }
 
 TEST_F(SettingsFileTest, BooleanTextsReadAsIntegersWithTheReadersDefault) {
@@ -171,18 +202,6 @@ TEST_F(SettingsFileTest, LongValuesReadBackCutTo2047Characters) {
     }
 }
 
-TEST_F(SettingsFileTest, SectionAndKeyNamesMatchWithoutRegardToCase) {
-    WriteRaw("General", "Show on startup", "1");
-    EXPECT_TRUE(ReadSettingBool("GENERAL", "show ON startup"));
-    {
-        TSettingsFile File;
-        File.WriteBool("general", "SHOW ON STARTUP", false);
-    }
-    EXPECT_FALSE(ReadSettingBool("General", "Show on startup"));
-    // Replaced in place, not added beside the first.
-    EXPECT_EQ(FileLines(SettingsPath()).size(), 2u);
-}
-
 TEST_F(SettingsFileTest, RefusedWriteRaisesUnableToWriteAndReadsGiveDefaults) {
     // As root Wine writes even a read-only file; a directory in the file's place is refused.
     ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
@@ -213,38 +232,6 @@ TEST(StartupCommandLineTest, IsTheProgramsOwnFileQuoted) {
     ASSERT_TRUE(SetCurrentDirectoryA(WindowsDirectory().c_str()));
     EXPECT_EQ(StartupCommandLine(), "\"" + std::string(Module) + "\"");
     SetCurrentDirectoryA(Saved);
-}
-
-const char* const RunKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char* const ValueName = "Orvela Cardwick";
-const char* const Neighbour = "Cardwick Test Neighbour";
-const char* const TestKeyPath = "Software\\Cardwick Test";
-
-struct TStoredValue {
-    bool Exists = false;
-    DWORD Type = 0;
-    std::string Data;
-};
-
-TStoredValue StoredValue(HKEY Root, const std::string& KeyPath, const std::string& Name) {
-    TStoredValue Result;
-    TRegKey Key;
-    if (RegOpenKeyExA(Root, KeyPath.c_str(), 0, KEY_QUERY_VALUE, Key.Put()) != ERROR_SUCCESS)
-        return Result;
-    char Buffer[1024];
-    DWORD Size = sizeof Buffer;
-    if (RegQueryValueExA(Key.Get(), Name.c_str(), nullptr, &Result.Type, reinterpret_cast<BYTE*>(Buffer),
-                         &Size) != ERROR_SUCCESS)
-        return Result;
-    Result.Exists = true;
-    Result.Data.assign(Buffer, strnlen(Buffer, Size));
-    return Result;
-}
-
-void DeleteValue(HKEY Root, const char* KeyPath, const char* Name) {
-    TRegKey Key;
-    if (RegOpenKeyExA(Root, KeyPath, 0, KEY_SET_VALUE, Key.Put()) == ERROR_SUCCESS)
-        RegDeleteValueA(Key.Get(), Name);
 }
 
 // Leaves a key that lets everyone read it, change its permissions and delete it, and nothing
