@@ -16,31 +16,12 @@
 #include "settings/Registry.h"
 #include "settings/Unit2.h"
 #include "tests/win/support/ReaderSim.h"
+#include "tests/win/support/SettingsStore.h"
 
 namespace {
 
-const char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char RunValue[] = "Orvela Cardwick";
-
-std::string SettingsPath() {
-    char Path[MAX_PATH];
-    GetWindowsDirectoryA(Path, MAX_PATH);
-    return std::string(Path) + "\\" + SettingsFileName;
-}
-
-void RemoveSettingsFile() {
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, SettingsFileName); // flush the cached copy
-    DeleteFileA(SettingsPath().c_str());
-    RemoveDirectoryA(SettingsPath().c_str());
-}
-
 std::string RunValueData() {
-    char Data[512] = "";
-    DWORD Size = sizeof Data;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue, RRF_RT_REG_SZ, nullptr, Data, &Size) !=
-        ERROR_SUCCESS)
-        return "(none)";
-    return Data;
+    return RegistryString(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName);
 }
 
 class PropertiesTest : public ::testing::Test {
@@ -75,7 +56,7 @@ protected:
         delete Main;
         Application->MessageBoxSeam = nullptr;
         RemoveSettingsFile();
-        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue);
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName);
     }
 
     void Select(TComboBox* Box, const std::string& Entry) {
@@ -154,7 +135,7 @@ TEST_F(PropertiesTest, AnErrorInsideATestOrAScanStillCleansUp) {
 // OK when the settings file cannot be written: the error is shown, the start-up registration is
 // not touched, and the dialog closes all the same.
 TEST_F(PropertiesTest, OkAfterARefusedWriteShowsTheErrorAndLeavesTheRegistry) {
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue, REG_SZ, "before", 7), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName, REG_SZ, "before", 7), ERROR_SUCCESS);
     // A directory where the file should be: the platform refuses every write.
     ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
     Dialog->cxLoadOnStartup->SetChecked(false);
@@ -194,42 +175,13 @@ std::vector<std::string> PressOk(TfrmProperties* Dialog, std::vector<std::string
     return Boxes;
 }
 
-// The machine-wide Run key as a standard user meets it: readable, not writable. The key's own
-// permissions are put back afterwards.
-class LockedRunKey {
-public:
-    LockedRunKey() {
-        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, READ_CONTROL | WRITE_DAC, Key.Put()),
-                  ERROR_SUCCESS);
-        DWORD Size = 0;
-        RegGetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION, nullptr, &Size);
-        Saved.resize(Size);
-        EXPECT_EQ(RegGetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION, Saved.data(), &Size), ERROR_SUCCESS);
-        SID_IDENTIFIER_AUTHORITY World = SECURITY_WORLD_SID_AUTHORITY;
-        PSID Everyone = nullptr;
-        AllocateAndInitializeSid(&World, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &Everyone);
-        PACL Acl = reinterpret_cast<PACL>(AclBuffer);
-        SECURITY_DESCRIPTOR Descriptor;
-        const bool Built = InitializeAcl(Acl, sizeof AclBuffer, ACL_REVISION) &&
-                           AddAccessAllowedAce(Acl, ACL_REVISION, KEY_READ | WRITE_DAC, Everyone) &&
-                           InitializeSecurityDescriptor(&Descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-                           SetSecurityDescriptorDacl(&Descriptor, TRUE, Acl, FALSE);
-        FreeSid(Everyone);
-        EXPECT_TRUE(Built);
-        EXPECT_EQ(RegSetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION, &Descriptor), ERROR_SUCCESS);
+// The machine-wide Run key as a standard user meets it: readable, not writable.
+struct TLockedRunKey : TLockedKey {
+    TLockedRunKey() : TLockedKey(HKEY_LOCAL_MACHINE, RunKeyPath) {
         // Proves the lock holds before anything is judged by it.
         TRegKey Probe;
-        EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, KEY_SET_VALUE, Probe.Put()), ERROR_SUCCESS);
+        EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_SET_VALUE, Probe.Put()), ERROR_SUCCESS);
     }
-    ~LockedRunKey() {
-        RegSetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION,
-                          reinterpret_cast<PSECURITY_DESCRIPTOR>(Saved.data()));
-    }
-
-private:
-    TRegKey Key;
-    std::vector<char> Saved;
-    alignas(ACL) char AclBuffer[256];
 };
 
 // With the Run key refused to this account, OK asks nothing of it when it already holds what the
@@ -240,11 +192,11 @@ TEST_F(PropertiesTest, OkLeavesAnEqualStartupValueAloneAndReportsOnlyNeededWrite
     std::string Upper = Own;
     for (char& C : Upper)
         C = static_cast<char>(toupper(static_cast<unsigned char>(C)));
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue, REG_SZ, Upper.c_str(),
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName, REG_SZ, Upper.c_str(),
                               static_cast<DWORD>(Upper.size() + 1)),
               ERROR_SUCCESS);
     {
-        LockedRunKey Lock;
+        TLockedRunKey Lock;
         EXPECT_EQ(PressOk(Dialog, Boxes, true), std::vector<std::string>{});
         EXPECT_EQ(RunValueData(), Upper);
         EXPECT_EQ(PressOk(Dialog, Boxes, false),
@@ -252,17 +204,17 @@ TEST_F(PropertiesTest, OkLeavesAnEqualStartupValueAloneAndReportsOnlyNeededWrite
         EXPECT_EQ(RunValueData(), Upper);
     }
     const std::string SystemFolderValue = "C:\\windows\\system32\\Cardwick.exe";
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue, REG_SZ, SystemFolderValue.c_str(),
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName, REG_SZ, SystemFolderValue.c_str(),
                               static_cast<DWORD>(SystemFolderValue.size() + 1)),
               ERROR_SUCCESS);
     {
-        LockedRunKey Lock;
-        EXPECT_EQ(PressOk(Dialog, Boxes, true), std::vector<std::string>{"Failed to create key " + std::string(RunKey)});
+        TLockedRunKey Lock;
+        EXPECT_EQ(PressOk(Dialog, Boxes, true), std::vector<std::string>{"Failed to create key " + std::string(RunKeyPath)});
         EXPECT_EQ(RunValueData(), SystemFolderValue);
     }
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, RunKey, RunValue);
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName);
     {
-        LockedRunKey Lock;
+        TLockedRunKey Lock;
         EXPECT_EQ(PressOk(Dialog, Boxes, false), std::vector<std::string>{});
     }
     // Unlocked, OK with the box ticked registers the program's own file, whatever the current

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,49 +14,12 @@
 #include "kit/Exceptions.h"
 #include "settings/Registry.h"
 #include "settings/Unit2.h"
+#include "tests/win/support/SettingsStore.h"
 #include "kit/Application.h"
 
 namespace {
 
-std::string WindowsDirectory() {
-    char Buffer[MAX_PATH];
-    const UINT Length = GetWindowsDirectoryA(Buffer, MAX_PATH);
-    return std::string(Buffer, Length);
-}
-
-std::string SettingsPath() {
-    return WindowsDirectory() + "\\cardwick.ini";
-}
-
-// The file's non-empty lines, line ends stripped.
-std::vector<std::string> FileLines(const std::string& Path) {
-    std::vector<std::string> Lines;
-    FILE* File = std::fopen(Path.c_str(), "rb");
-    if (!File)
-        return Lines;
-    std::string Text;
-    char Buffer[4096];
-    size_t Count;
-    while ((Count = std::fread(Buffer, 1, sizeof Buffer, File)) > 0)
-        Text.append(Buffer, Count);
-    std::fclose(File);
-    size_t Start = 0;
-    while (Start < Text.size()) {
-        size_t End = Text.find('\n', Start);
-        if (End == std::string::npos)
-            End = Text.size();
-        std::string Line = Text.substr(Start, End - Start);
-        if (!Line.empty() && Line.back() == '\r')
-            Line.pop_back();
-        if (!Line.empty())
-            Lines.push_back(Line);
-        Start = End + 1;
-    }
-    return Lines;
-}
-
-const char* const RunKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const char* const ValueName = "Orvela Cardwick";
+const char* const ValueName = RunValueName;
 const char* const Neighbour = "Cardwick Test Neighbour";
 const char* const TestKeyPath = "Software\\Cardwick Test";
 
@@ -97,13 +60,8 @@ protected:
     }
 
     static void ResetSettingsFile() {
-        // Let go of the platform's cached copy first, or it would be written back.
-        WritePrivateProfileStringA(nullptr, nullptr, nullptr, "cardwick.ini");
-        const std::string Path = SettingsPath();
-        RemoveDirectoryA(Path.c_str());
-        SetFileAttributesA(Path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(Path.c_str());
-        ASSERT_EQ(GetFileAttributesA(Path.c_str()), INVALID_FILE_ATTRIBUTES) << Path;
+        RemoveSettingsFile();
+        ASSERT_EQ(GetFileAttributesA(SettingsPath().c_str()), INVALID_FILE_ATTRIBUTES) << SettingsPath();
     }
 
     static void WriteRaw(const char* Section, const char* Key, const std::string& Value) {
@@ -127,7 +85,7 @@ TEST_F(SettingsFileTest, TheDialogsOkWritesTheSixKeysAndTheStartupValue) {
     Select(Dialog->cbParity, "Even");
     Dialog->btnOKClick(nullptr);
 
-    EXPECT_EQ(FileLines(SettingsPath()),
+    EXPECT_EQ(SettingsFileLines(),
               (std::vector<std::string>{"[General]", "Load on Windows startup=1", "Show on startup=0",
                                         "Suffix Carriage Return=1", "[Ports]", "Port=COM3", "Baud rate=19200",
                                         "Parity=Even"}));
@@ -145,7 +103,7 @@ TEST_F(SettingsFileTest, TheDialogsOkWritesTheSixKeysAndTheStartupValue) {
     Dialog->btnOKClick(nullptr);
     delete Dialog;
 
-    EXPECT_EQ(FileLines(SettingsPath()),
+    EXPECT_EQ(SettingsFileLines(),
               (std::vector<std::string>{"[General]", "Load on Windows startup=0", "Show on startup=1",
                                         "Suffix Carriage Return=0", "[Ports]", "Port=", "Baud rate=",
                                         "Parity=None"}));
@@ -229,33 +187,23 @@ TEST(StartupCommandLineTest, IsTheProgramsOwnFileQuoted) {
     ASSERT_GT(GetModuleFileNameA(nullptr, Module, MAX_PATH), 0u);
     char Saved[MAX_PATH];
     ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, Saved), 0u);
-    ASSERT_TRUE(SetCurrentDirectoryA(WindowsDirectory().c_str()));
+    char System[MAX_PATH];
+    GetSystemDirectoryA(System, MAX_PATH);
+    ASSERT_TRUE(SetCurrentDirectoryA(System));
     EXPECT_EQ(StartupCommandLine(), "\"" + std::string(Module) + "\"");
     SetCurrentDirectoryA(Saved);
 }
 
-// Leaves a key that lets everyone read it, change its permissions and delete it, and nothing
-// else: opening it with full access is refused, as it is for a standard account under HKLM.
-void LockKey(const std::string& KeyPath) {
+// A key of the test's own holding the value, locked as the machine-wide keys are for a standard
+// account.
+std::unique_ptr<TLockedKey> LockedKey(const std::string& KeyPath) {
     TRegKey Key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                               Key.Put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(Key.Get(), ValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+    EXPECT_EQ(RegSetValueExA(Key.Get(), ValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
               ERROR_SUCCESS);
-    SID_IDENTIFIER_AUTHORITY World = SECURITY_WORLD_SID_AUTHORITY;
-    PSID Everyone = nullptr;
-    ASSERT_TRUE(AllocateAndInitializeSid(&World, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &Everyone));
-    alignas(ACL) char AclBuffer[256];
-    PACL Acl = reinterpret_cast<PACL>(AclBuffer);
-    SECURITY_DESCRIPTOR Descriptor;
-    const bool Built = InitializeAcl(Acl, sizeof AclBuffer, ACL_REVISION) &&
-                       AddAccessAllowedAce(Acl, ACL_REVISION, KEY_READ | WRITE_DAC | DELETE, Everyone) &&
-                       InitializeSecurityDescriptor(&Descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-                       SetSecurityDescriptorDacl(&Descriptor, TRUE, Acl, FALSE);
-    FreeSid(Everyone);
-    ASSERT_TRUE(Built);
-    ASSERT_EQ(RegSetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION, &Descriptor), ERROR_SUCCESS);
+    return std::make_unique<TLockedKey>(HKEY_CURRENT_USER, KeyPath);
 }
 
 class StartupRegistrationTest : public ::testing::Test {
@@ -267,16 +215,6 @@ protected:
     static void Clean() {
         DeleteValue(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName);
         DeleteValue(HKEY_LOCAL_MACHINE, RunKeyPath, Neighbour);
-        // A locked key allows its permissions to be reset, and then it can go.
-        TRegKey Locked;
-        const std::string LockedPath = std::string(TestKeyPath) + "\\Locked";
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, LockedPath.c_str(), 0, WRITE_DAC, Locked.Put()) ==
-            ERROR_SUCCESS) {
-            SECURITY_DESCRIPTOR Open;
-            InitializeSecurityDescriptor(&Open, SECURITY_DESCRIPTOR_REVISION);
-            SetSecurityDescriptorDacl(&Open, TRUE, nullptr, FALSE);
-            RegSetKeySecurity(Locked.Get(), DACL_SECURITY_INFORMATION, &Open);
-        }
         RegDeleteTreeA(HKEY_CURRENT_USER, TestKeyPath);
         RegDeleteKeyA(HKEY_CURRENT_USER, TestKeyPath);
     }
@@ -313,7 +251,7 @@ TEST_F(StartupRegistrationTest, WritingCreatesAMissingKey) {
 
 TEST_F(StartupRegistrationTest, RefusedRegistryWritesRaiseTheirTexts) {
     const std::string LockedPath = std::string(TestKeyPath) + "\\Locked";
-    LockKey(LockedPath);
+    const auto Lock = LockedKey(LockedPath);
     try {
         WriteRegistryString(HKEY_CURRENT_USER, LockedPath, ValueName, "C:\\Cardwick.exe");
         ADD_FAILURE() << "creating a locked key raised nothing";
@@ -333,7 +271,7 @@ TEST_F(StartupRegistrationTest, RefusedRegistryWritesRaiseTheirTexts) {
 
 TEST_F(StartupRegistrationTest, RemovalRefusedWhileTheValueStaysIsReported) {
     const std::string LockedPath = std::string(TestKeyPath) + "\\Locked";
-    LockKey(LockedPath);
+    const auto Lock = LockedKey(LockedPath);
     try {
         DeleteRegistryValue(HKEY_CURRENT_USER, LockedPath, ValueName);
         ADD_FAILURE() << "a value that stayed was reported as removed";
