@@ -242,6 +242,8 @@ TEST(CommPortDriverSettings, AClosedPortRefusesQuietly) {
     EXPECT_EQ(Comm->SendData("abc", 3), 0u);
     EXPECT_TRUE(Comm->SendText(""));
     EXPECT_FALSE(Comm->SendText("\tA00A0E\r"));
+    // A closed port is no pulled one: the reader link counts a frame to it as sent.
+    EXPECT_TRUE(Comm->PortAnswers());
 }
 
 TEST(CommPortDriverSettings, ADesignedDriverHasNoTimerWindow) {
