@@ -286,7 +286,7 @@ TEST_F(FormsTest, ControlsReadBackAsDesigned) {
         {"ProgramIcon", "Static", "", true, true},
         {"lblProduct", "Static", "Orvela Cardwick", true, true},
         {"btnThrow", "Button", "&Fail", true, true},
-        {"sbStatus", "msctls_statusbar32", "", true, true},
+        {"sbStatus", "msctls_statusbar32", "\\tDisconnected", true, true}, // its first panel, centred
     };
     TUiAnswer Children = Driver->Call("children " + H(Form));
     ASSERT_TRUE(Children.Ok) << Children.Status;

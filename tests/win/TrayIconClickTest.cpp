@@ -221,28 +221,18 @@ TEST_F(TrayIconMenuTest, ItemChosenInTheMenuRaisesItsClick) {
     EXPECT_EQ(Chosen, (std::vector<std::string>{"E&xit"}));
 }
 
-TEST_F(TrayIconMenuTest, RightReleaseNeverOpensTheMenu) {
+// Only the right press opens the menu, and only while the icon has a live one.
+TEST_F(TrayIconMenuTest, NoMenuOpensForOtherButtonsOrWithoutAMenu) {
     TMenuWatcher Watcher;
-    Mouse(WM_RBUTTONUP);
-    Mouse(WM_RBUTTONDBLCLK);
-    Mouse(WM_MBUTTONDOWN);
-    Mouse(WM_MOUSEMOVE);
+    for (const UINT Message : {WM_RBUTTONUP, WM_RBUTTONDBLCLK, WM_MBUTTONDOWN, WM_MOUSEMOVE})
+        Mouse(Message);
     PumpFor(400);
-    EXPECT_TRUE(Watcher.Seen().empty());
-}
-
-TEST_F(TrayIconMenuTest, WithoutAMenuTheRightPressDoesNothing) {
     Icon->SetPopupMenu(nullptr);
-    TMenuWatcher Watcher;
     Mouse(WM_RBUTTONDOWN);
     PumpFor(400);
-    EXPECT_TRUE(Watcher.Seen().empty());
-}
-
-TEST_F(TrayIconMenuTest, DestroyingTheMenuClearsThePropertyAndTheRightPressDoesNothing) {
+    Icon->SetPopupMenu(Menu);
     delete Menu;
     EXPECT_EQ(Icon->PopupMenu(), nullptr);
-    TMenuWatcher Watcher;
     Mouse(WM_RBUTTONDOWN);
     PumpFor(400);
     EXPECT_TRUE(Watcher.Seen().empty());
