@@ -110,16 +110,14 @@ TEST_F(SettingsFileTest, TheDialogsOkWritesTheSixKeysAndTheStartupValue) {
     EXPECT_FALSE(StoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName).Exists);
 }
 
+// The text rules are proved natively (SettingTextTest); here, that the file's text reaches them
+// with each reader's default.
 TEST_F(SettingsFileTest, BooleanTextsReadAsIntegersWithTheReadersDefault) {
     const struct {
         const char* Text;
         bool Valid;
         bool Value;
-    } Cases[] = {
-        {"1", true, true},   {"2", true, true},       {"-1", true, true},           {"0x10", true, true},
-        {"$ff", true, true}, {"0", true, false},      {"0x0", true, false},         {"word", false, false},
-        {"", false, false},  {"12abc", false, false}, {"4294967296", false, false},
-    };
+    } Cases[] = {{"2", true, true}, {"0x0", true, false}, {"word", false, false}};
     for (const auto& Case : Cases) {
         SCOPED_TRACE(std::string("\"") + Case.Text + "\"");
         WriteRaw("General", "Show on startup", Case.Text);
