@@ -53,7 +53,7 @@ struct TExchange {
     TReplyStep Last;
 };
 
-TExchange Exchange(TRawPort& Port, std::string& ReplyBuffer, char Letter, DWORD WaitMs = 600) {
+TExchange Exchange(TRawPort& Port, std::string& ReplyBuffer, char Letter, DWORD WaitMs = 3000) {
     TExchange Result;
     const std::string Frame = BuildCommandFrame(Letter, "");
     DWORD Written = 0;
@@ -104,12 +104,12 @@ TEST(ReaderSim, AnswersAndLogsTheWireInOrderWithItsTimes) {
     ASSERT_TRUE(Line.Usable()) << "open error " << Line.OpenError;
     std::string Buffer;
 
-    const auto B = Exchange(Line, Buffer, 'B', 1500);
+    const auto B = Exchange(Line, Buffer, 'B');
     ExpectFrame(B, "B", "F00D42");
     EXPECT_EQ(B.Last.Frame.ModuleID, "07");
-    ExpectFrame(Exchange(Line, Buffer, 'V', 1500), "V", "9.9");
+    ExpectFrame(Exchange(Line, Buffer, 'V'), "V", "9.9");
     for (const char* Card : {"123", "", "456", ""})
-        ExpectFrame(Exchange(Line, Buffer, 'F', 1500), "F", Card);
+        ExpectFrame(Exchange(Line, Buffer, 'F'), "F", Card);
 
     const auto Log = Sim.Log();
     ASSERT_EQ(Log.size(), 12u);
