@@ -1028,10 +1028,8 @@ void TPanel::WndProc(TMessage& M) {
         M.Result = 1;
         return;
     case WM_PAINT: {
-        PAINTSTRUCT Paint;
-        HDC DC = BeginPaint(Handle(), &Paint);
-        this->Paint(DC);
-        EndPaint(Handle(), &Paint);
+        const TPaintDC DC(Handle());
+        Paint(DC.Get());
         M.Result = 0;
         return;
     }
@@ -1051,11 +1049,10 @@ void TPanel::Paint(HDC DC) {
     }
     std::string Text = Caption();
     if (!Text.empty()) {
-        HGDIOBJ Old = SelectObject(DC, Font()->Handle());
+        const TSelectObject Selected(DC, Font()->Handle());
         SetBkMode(DC, TRANSPARENT);
         SetTextColor(DC, ColorToRGB(Font()->Color()));
         DrawTextA(DC, Text.c_str(), -1, &R, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-        SelectObject(DC, Old);
     }
 }
 
