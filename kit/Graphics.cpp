@@ -1,6 +1,7 @@
 #include "kit/Graphics.h"
 
 #include "kit/Exceptions.h"
+#include "kit/Win32Error.h"
 #include "kit/ScreenDpi.h"
 #include "kit/UniqueHandle.h"
 
@@ -134,7 +135,7 @@ void TIcon::Assign(const TIcon& Source) {
     if (Source.FHandle) {
         Copy = CopyIcon(Source.FHandle.Get());
         if (!Copy)
-            throw Exception("Cannot copy the icon");
+            throw EWin32Error(GetLastError(), "Cannot copy the icon");
     }
     const auto Old = FHandle.Exchange(Copy);
     FResourceID = Source.FResourceID;
@@ -147,8 +148,10 @@ void TIcon::LoadFromResourceID(int Id, int Width, int Height) {
     UINT Flags = Width == 0 && Height == 0 ? LR_DEFAULTSIZE : 0;
     auto Icon = static_cast<HICON>(
         LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(Id), IMAGE_ICON, Width, Height, Flags));
-    if (!Icon)
-        throw Exception("Resource " + std::to_string(Id) + " not found");
+    if (!Icon) {
+        const DWORD Error = GetLastError();
+        throw EWin32Error(Error, "Resource " + std::to_string(Id) + " not found");
+    }
     SetHandle(Icon);
     FResourceID = Id;
 }
@@ -184,7 +187,7 @@ void TBitmap::Assign(const TBitmap& Source) {
     if (Source.FHandle) {
         Copy = static_cast<HBITMAP>(CopyImage(Source.FHandle.Get(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         if (!Copy)
-            throw Exception("Cannot copy the bitmap");
+            throw EWin32Error(GetLastError(), "Cannot copy the bitmap");
     }
     SetHandle(Copy);
 }
@@ -192,8 +195,10 @@ void TBitmap::Assign(const TBitmap& Source) {
 void TBitmap::LoadFromResourceID(int Id) {
     auto Bitmap = static_cast<HBITMAP>(
         LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(Id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    if (!Bitmap)
-        throw Exception("Resource " + std::to_string(Id) + " not found");
+    if (!Bitmap) {
+        const DWORD Error = GetLastError();
+        throw EWin32Error(Error, "Resource " + std::to_string(Id) + " not found");
+    }
     SetHandle(Bitmap);
 }
 
@@ -286,10 +291,12 @@ void TImageList::SetSize(int AWidth, int AHeight) {
 
 void TImageList::Recreate() {
     // 32 bits: the pictures' alpha channel is kept, so their edges blend into any background.
-    FHandle.Reset(ImageList_Create(FWidth, FHeight, ILC_COLOR32 | ILC_MASK, 4, 4));
+    HIMAGELIST List = ImageList_Create(FWidth, FHeight, ILC_COLOR32 | ILC_MASK, 4, 4);
+    const DWORD Error = GetLastError();
+    FHandle.Reset(List);
     FSources.clear();
     if (!FHandle)
-        throw Exception("Cannot create the image list");
+        throw EWin32Error(Error, "Cannot create the image list");
 }
 
 int TImageList::Count() const {
@@ -338,7 +345,7 @@ void TImageList::GetIcon(int Index, TIcon& Icon) const {
         return;
     HICON Copy = ImageList_GetIcon(FHandle.Get(), Index, ILD_NORMAL);
     if (!Copy)
-        throw Exception("Cannot copy image " + std::to_string(Index) + " of the image list");
+        throw EWin32Error(GetLastError(), "Cannot copy image " + std::to_string(Index) + " of the image list");
     Icon.SetHandle(Copy);
 }
 
