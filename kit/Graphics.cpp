@@ -344,8 +344,10 @@ void TImageList::GetIcon(int Index, TIcon& Icon) const {
     if (Index < 0 || Index >= Count())
         return;
     HICON Copy = ImageList_GetIcon(FHandle.Get(), Index, ILD_NORMAL);
-    if (!Copy)
-        throw EWin32Error(GetLastError(), "Cannot copy image " + std::to_string(Index) + " of the image list");
+    if (!Copy) {
+        const DWORD Error = GetLastError();
+        throw EWin32Error(Error, "Cannot copy image " + std::to_string(Index) + " of the image list");
+    }
     Icon.SetHandle(Copy);
 }
 

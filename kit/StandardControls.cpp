@@ -300,8 +300,7 @@ void TComboBox::SetSorted(bool Value) {
 
 int TComboBox::ItemIndex() const {
     if (HandleAllocated())
-        FItemIndex =
-            static_cast<int>(SendMessageA(WindowHandle(), CB_GETCURSEL, 0, 0));
+        FItemIndex = static_cast<int>(SendMessageA(WindowHandle(), CB_GETCURSEL, 0, 0));
     return FItemIndex;
 }
 

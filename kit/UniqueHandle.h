@@ -37,7 +37,9 @@ public:
     THandle Release() noexcept { return std::exchange(FHandle, TTraits::Empty()); }
     // Takes New and hands the old handle back in an owner of its own, for a caller that must tell
     // the handle's users of the new one before the old is freed.
-    [[nodiscard]] TUniqueHandle Exchange(THandle New) noexcept { return TUniqueHandle(std::exchange(FHandle, New)); }
+    [[nodiscard]] TUniqueHandle Exchange(THandle New) noexcept {
+        return TUniqueHandle(std::exchange(FHandle, New));
+    }
     // For a function's out parameter; closes the handle held before.
     THandle* Put() noexcept {
         Reset();

@@ -14,12 +14,13 @@ std::string Describe(DWORD Code, const std::string& What) {
 
 } // namespace
 
-EWin32Error::EWin32Error(DWORD Code, const std::string& What) : Exception(Describe(Code, What)), FErrorCode(Code) {}
+EWin32Error::EWin32Error(DWORD Code, const std::string& What)
+    : Exception(Describe(Code, What)), FErrorCode(Code) {}
 
 std::string EWin32Error::SystemMessage(DWORD Code) {
     char Text[512];
-    const DWORD Length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, Code,
-                                        0, Text, sizeof Text, nullptr);
+    const DWORD Length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        Code, 0, Text, sizeof Text, nullptr);
     std::string Message(Text, Length);
     while (!Message.empty() && (Message.back() == '\r' || Message.back() == '\n' || Message.back() == ' '))
         Message.pop_back();

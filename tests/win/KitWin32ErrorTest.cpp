@@ -24,8 +24,8 @@ protected:
 // The system's text for a code, read here on its own rather than through the class under test.
 std::string SystemText(DWORD Code) {
     char Text[512];
-    DWORD Length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, Code, 0, Text,
-                                  sizeof Text, nullptr);
+    DWORD Length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, Code,
+                                  0, Text, sizeof Text, nullptr);
     while (Length > 0 && (Text[Length - 1] == '\r' || Text[Length - 1] == '\n' || Text[Length - 1] == ' '))
         --Length;
     return std::string(Text, Length);
@@ -41,7 +41,8 @@ TEST(KitWin32Error, AWindowThatCannotBeMadeCarriesTheSystemsReason) {
         FAIL() << "a window of an unregistered class was made";
     } catch (const EWin32Error& E) {
         // Windows says it cannot find the window class; Wine, that the class does not exist.
-        EXPECT_TRUE(E.ErrorCode() == ERROR_CANNOT_FIND_WND_CLASS || E.ErrorCode() == ERROR_CLASS_DOES_NOT_EXIST)
+        EXPECT_TRUE(E.ErrorCode() == ERROR_CANNOT_FIND_WND_CLASS ||
+                    E.ErrorCode() == ERROR_CLASS_DOES_NOT_EXIST)
             << E.ErrorCode();
         const std::string Reason = SystemText(E.ErrorCode());
         ASSERT_FALSE(Reason.empty());
