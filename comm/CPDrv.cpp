@@ -153,8 +153,8 @@ void TCommPortDriver::SetPollingDelay(std::uint16_t Value) {
     FPollingDelay = Value;
     SetPacketTimeout(FPacketTimeout);
     if (Ticking && !StartReceiveTimer()) {
-        // The timer runs exactly while the port is open: a port nobody polls would swallow every
-        // reply in silence.
+        // The timer runs exactly while the port is open: on a port nobody polls, every byte that
+        // arrives would go unread and unnoticed.
         const DWORD Error = GetLastError();
         Disconnect();
         throw EWin32Error(Error, "Cannot restart the receive timer of " + FPortName);

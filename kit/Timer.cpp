@@ -44,7 +44,7 @@ void TTimer::UpdateTimer() {
     if (!FEnabled || FInterval == 0 || ComponentState().Contains(csDesigning) ||
         ComponentState().Contains(csLoading))
         return;
-    // A timer that will not start must say so: a poll that never ticks looks like a quiet reader.
+    // A timer that will not start must say so: one that never ticks looks like one with nothing to do.
     if (!SetTimer(FWindow->Handle(), TimerId, FInterval, nullptr)) {
         const DWORD Error = GetLastError();
         throw EWin32Error(Error, "Cannot start the timer '" + Name() + "'");
