@@ -2,10 +2,11 @@
 // start-up is a static object of that unit).
 
 #include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit3.h"
 #include "kit/Application.h"
 #include "kit/Forms.h"
-#include "settings/Unit2.h"
-#include "ui/Unit3.h"
+#include "settings/Settings.h"
 
 #include <windows.h>
 

@@ -9,7 +9,7 @@
 #include "kit/Dialogs.h"
 #include "reader/ReaderProtocol.h"
 #include "settings/SettingText.h"
-#include "settings/Unit2.h"
+#include "settings/Settings.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // click, dispatching messages while they wait, so that replies, timer ticks and a click on
 // "&Cancel" are handled.
 
-#include "settings/Unit2.h"
+#include "app/Unit2.h"
 
 #include "app/res/Resources.h"
 #include "kit/Application.h"
@@ -12,6 +12,7 @@
 #include "reader/ReaderLink.h"
 #include "settings/Registry.h"
 #include "settings/SettingText.h"
+#include "settings/Settings.h"
 
 #include <windows.h>
 
