@@ -29,7 +29,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         Application->CreateForm(frmProperties);
         Application->CreateForm(frmAbout);
         // Hidden unless asked for: the program then starts with only its tray icon.
-        if (!ReadSettingBool("General", "Show on startup"))
+        if (!ReadSettingBool(SettingKeys::ShowOnStartup))
             Application->SetShowMainForm(false);
         Application->Run();
     } catch (...) {
