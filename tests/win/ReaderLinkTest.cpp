@@ -16,7 +16,7 @@
 
 #include "app/Unit1.h"
 #include "kit/Exceptions.h"
-#include "settings/Unit2.h"
+#include "settings/Settings.h"
 #include "tests/win/support/ReaderSim.h"
 #include "tests/win/support/Pump.h"
 

@@ -13,7 +13,7 @@
 
 #include "kit/Exceptions.h"
 #include "settings/Registry.h"
-#include "settings/Unit2.h"
+#include "settings/Settings.h"
 
 namespace {
 
