@@ -70,8 +70,9 @@ void TPopupMenu::Popup(int X, int Y) {
         if (Item->FDefault)
             SetMenuDefaultItem(Menu.Get(), Item->FCommand, FALSE);
     }
-    TrackPopupMenuEx(Menu.Get(), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, X, Y, FWindow->Handle(),
-                     nullptr);
+    // Right-to-left and some pen layouts set menus to drop to the left of the point.
+    const UINT Alignment = GetSystemMetrics(SM_MENUDROPALIGNMENT) ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
+    TrackPopupMenuEx(Menu.Get(), Alignment | TPM_TOPALIGN | TPM_RIGHTBUTTON, X, Y, FWindow->Handle(), nullptr);
 }
 
 void TPopupMenu::WndProc(TMessage& Message) {
