@@ -2,10 +2,11 @@
 // start-up is a static object of that unit).
 
 #include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit3.h"
 #include "kit/Application.h"
 #include "kit/Forms.h"
-#include "settings/Unit2.h"
-#include "ui/Unit3.h"
+#include "settings/Settings.h"
 
 #include <windows.h>
 
@@ -28,7 +29,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         Application->CreateForm(frmProperties);
         Application->CreateForm(frmAbout);
         // Hidden unless asked for: the program then starts with only its tray icon.
-        if (!ReadSettingBool("General", "Show on startup"))
+        if (!ReadSettingBool(SettingKeys::ShowOnStartup))
             Application->SetShowMainForm(false);
         Application->Run();
     } catch (...) {

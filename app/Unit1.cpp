@@ -3,9 +3,9 @@
 
 #include "app/Unit1.h"
 
+#include "app/Unit2.h"
+#include "app/Unit3.h"
 #include "app/res/Resources.h"
-#include "settings/Unit2.h"
-#include "ui/Unit3.h"
 
 TfrmCardReader* frmCardReader = nullptr;
 

@@ -1,7 +1,7 @@
 #pragma once
 // TfrmCardReader, the main window: one class over three files. Unit1.cpp holds the layout and the
-// show, hide and exit handling; ReaderLink.cpp the conversation with the reader module, whose
-// decisions live in reader/ReaderLink; Keystrokes.cpp the typing of card IDs into the focused
+// show, hide and exit handling; Unit1.ReaderLink.cpp the conversation with the reader module, whose
+// decisions live in reader/ReaderLink; Unit1.Keystrokes.cpp the typing of card IDs into the focused
 // window.
 
 #include "comm/CPDrv.h"
@@ -73,7 +73,7 @@ public:
     void EnableControls(bool Enabled);
     bool SetRunMode(const std::string& Mode);
     bool SendString(char Command, const std::string& Data);
-    // Keystrokes.cpp. They keep no state and touch no control of the window, so they are static:
+    // Unit1.Keystrokes.cpp. They keep no state and touch no control of the window, so they are static:
     // the receive handler calls them as its own methods, and they can be driven without a window.
     static void SendToActiveWindow(const std::string& Text);
     static void SimulateKeystroke(BYTE Key, int ScanCode);

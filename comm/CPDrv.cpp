@@ -2,6 +2,8 @@
 
 #include "comm/PacketClock.h"
 
+#include "kit/Win32Error.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -150,8 +152,17 @@ void TCommPortDriver::SetPollingDelay(std::uint16_t Value) {
         KillTimer(FTimerWindow->Handle(), PollTimerId);
     FPollingDelay = Value;
     SetPacketTimeout(FPacketTimeout);
-    if (Ticking)
-        SetTimer(FTimerWindow->Handle(), PollTimerId, FPollingDelay, nullptr);
+    if (Ticking && !StartReceiveTimer()) {
+        // The timer runs exactly while the port is open: on a port nobody polls, every byte that
+        // arrives would go unread and unnoticed.
+        const DWORD Error = GetLastError();
+        Disconnect();
+        throw EWin32Error(Error, "Cannot restart the receive timer of " + FPortName);
+    }
+}
+
+bool TCommPortDriver::StartReceiveTimer() {
+    return SetTimer(FTimerWindow->Handle(), PollTimerId, FPollingDelay, nullptr) != 0;
 }
 
 DCB TCommPortDriver::BuildCommState() const {
@@ -219,8 +230,12 @@ bool TCommPortDriver::Connect() {
     Timeouts.WriteTotalTimeoutMultiplier = 0;
     Timeouts.WriteTotalTimeoutConstant = 10;
     SetCommTimeouts(FHandle.Get(), &Timeouts);
-    if (FTimerWindow)
-        SetTimer(FTimerWindow->Handle(), PollTimerId, FPollingDelay, nullptr);
+    // A port that would never be polled is no open port: the owner hears of it as of any other
+    // failure to connect.
+    if (FTimerWindow && !StartReceiveTimer()) {
+        FHandle.Reset();
+        return false;
+    }
     return true;
 }
 
@@ -302,8 +317,8 @@ std::uint32_t TCommPortDriver::SendDataTimed(const void* DataPtr, std::uint32_t 
         if (!QueryOutputRoom(Room)) {
             // The port is gone (a pulled USB adapter): say so now rather than let the owner wait
             // for a reply that cannot come.
-            throw ECommError("Cannot query the state of " + FPortName + " (error " +
-                             std::to_string(GetLastError()) + ")");
+            const DWORD Error = GetLastError();
+            throw ECommError(Error, "Cannot query the state of " + FPortName);
         }
         if (Room > 0) {
             if (FCheckLineStatus && ModemLines().Empty())

@@ -11,6 +11,7 @@
 #include "kit/Sets.h"
 #include "kit/UniqueHandle.h"
 #include "kit/UtilityWindow.h"
+#include "kit/Win32Error.h"
 
 #include <cstdint>
 #include <functional>
@@ -81,9 +82,9 @@ std::uint32_t BaudRateNumber(TBaudRate Rate);
 
 // Raised by a send when the port no longer answers a status query (an adapter pulled out), so the
 // owner learns of it at once instead of by a silent time-out.
-class ECommError : public Exception {
+class ECommError : public EWin32Error {
 public:
-    using Exception::Exception;
+    using EWin32Error::EWin32Error;
 };
 
 class TCommPortDriver : public TComponent {
@@ -171,6 +172,7 @@ protected:
     void PollWndProc(TMessage& Message);
 
 private:
+    bool StartReceiveTimer();
     bool QueryOutputRoom(std::uint16_t& Room);
     void DataTick(std::uint32_t Queued);
     void PacketTick(std::uint32_t Queued);

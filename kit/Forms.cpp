@@ -198,7 +198,7 @@ std::string TForm::WindowClassName() const {
     return Name;
 }
 
-void TForm::CreateParams(TCreateParams& Params) {
+void TForm::CreateParams(TCreateParams& Params) const {
     Params.ClassName = WindowClassName();
     Params.SystemClass = false;
     Params.Style = WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
@@ -224,7 +224,7 @@ void TForm::CreateParams(TCreateParams& Params) {
     Params.ExStyle = WS_EX_CONTROLPARENT;
 }
 
-SIZE TForm::FrameSize(int Dpi) {
+SIZE TForm::FrameSize(int Dpi) const {
     TCreateParams Params;
     CreateParams(Params);
     RECT R = {0, 0, 100, 100};
@@ -315,23 +315,23 @@ void TForm::SetClientSize(int AClientWidth, int AClientHeight) {
 int TForm::ClientWidth() const {
     if (HandleAllocated()) {
         RECT R;
-        GetClientRect(const_cast<TForm*>(this)->Handle(), &R);
+        GetClientRect(WindowHandle(), &R);
         return R.right;
     }
     if (FClientSized)
         return FClientWidth;
-    return FWidth - const_cast<TForm*>(this)->FrameSize(FPixelsPerInch).cx;
+    return FWidth - FrameSize(FPixelsPerInch).cx;
 }
 
 int TForm::ClientHeight() const {
     if (HandleAllocated()) {
         RECT R;
-        GetClientRect(const_cast<TForm*>(this)->Handle(), &R);
+        GetClientRect(WindowHandle(), &R);
         return R.bottom;
     }
     if (FClientSized)
         return FClientHeight;
-    return FHeight - const_cast<TForm*>(this)->FrameSize(FPixelsPerInch).cy;
+    return FHeight - FrameSize(FPixelsPerInch).cy;
 }
 
 void TForm::SetBorderStyle(TFormBorderStyle Value) {

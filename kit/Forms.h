@@ -73,7 +73,7 @@ public:
     void AfterConstruction();
 
 protected:
-    void CreateParams(TCreateParams& Params) override;
+    void CreateParams(TCreateParams& Params) const override;
     void CreateHandle() override;
     void WndProc(TMessage& Message) override;
     void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -91,7 +91,7 @@ private:
     void FocusFirstControl();
     void UpdateOuterSize();
     // The frame around the client area at a DPI.
-    SIZE FrameSize(int Dpi);
+    SIZE FrameSize(int Dpi) const;
     void IconChanged(TObject* Sender);
     void CloseModal();
     std::string WindowClassName() const;

@@ -1,6 +1,7 @@
 #include "kit/Graphics.h"
 
 #include "kit/Exceptions.h"
+#include "kit/Win32Error.h"
 #include "kit/ScreenDpi.h"
 #include "kit/UniqueHandle.h"
 
@@ -17,11 +18,6 @@ COLORREF ColorToRGB(TColor Color) {
 // ---- TFont ----
 
 TFont::TFont() = default;
-
-TFont::~TFont() {
-    if (FHandle)
-        DeleteObject(FHandle);
-}
 
 void TFont::SetName(const std::string& Value) {
     if (FName != Value) {
@@ -83,38 +79,30 @@ void TFont::Assign(const TFont& Source) {
 
 HFONT TFont::Handle() const {
     if (!FHandle) {
-        FHandle = CreateFontA(
+        FHandle.Reset(CreateFontA(
             FHeight, 0, 0, 0, FStyle.Contains(fsBold) ? FW_BOLD : FW_NORMAL, FStyle.Contains(fsItalic),
             FStyle.Contains(fsUnderline), FStyle.Contains(fsStrikeOut), DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FName.c_str());
+            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, FName.c_str()));
     }
-    return FHandle;
+    return FHandle.Get();
 }
 
 void TFont::Changed() {
     // The control showing the font takes the new one before the old is freed, so no window is left
     // holding a deleted font.
-    HFONT Old = std::exchange(FHandle, nullptr);
+    const auto Old = FHandle.Exchange(nullptr);
     RaiseEvent(OnChange, static_cast<TObject*>(this));
-    if (Old)
-        DeleteObject(Old);
 }
 
 // ---- TIcon ----
 
-TIcon::~TIcon() {
-    if (FHandle)
-        DestroyIcon(FHandle);
-}
-
 void TIcon::SetHandle(HICON Value) {
-    if (Value == FHandle)
+    if (Value == FHandle.Get())
         return;
     FResourceID = 0;
-    HICON Old = std::exchange(FHandle, Value);
+    // The picture's users take the new icon before the old one is destroyed.
+    const auto Old = FHandle.Exchange(Value);
     Changed();
-    if (Old)
-        DestroyIcon(Old);
 }
 
 static SIZE IconSize(HICON Icon) {
@@ -122,23 +110,22 @@ static SIZE IconSize(HICON Icon) {
     ICONINFO Info;
     if (!Icon || !GetIconInfo(Icon, &Info))
         return Size;
+    // The bitmaps are copies made for the caller.
+    const TUniqueHandle<TBitmapTraits> Color(Info.hbmColor), MaskBits(Info.hbmMask);
     BITMAP Mask = {};
     GetObjectA(Info.hbmMask, sizeof Mask, &Mask);
     Size.cx = Mask.bmWidth;
     // A monochrome icon keeps its AND and XOR masks one above the other in one bitmap.
     Size.cy = Info.hbmColor ? Mask.bmHeight : Mask.bmHeight / 2;
-    if (Info.hbmColor)
-        DeleteObject(Info.hbmColor);
-    DeleteObject(Info.hbmMask);
     return Size;
 }
 
 int TIcon::Width() const {
-    return IconSize(FHandle).cx;
+    return IconSize(FHandle.Get()).cx;
 }
 
 int TIcon::Height() const {
-    return IconSize(FHandle).cy;
+    return IconSize(FHandle.Get()).cy;
 }
 
 void TIcon::Assign(const TIcon& Source) {
@@ -146,15 +133,13 @@ void TIcon::Assign(const TIcon& Source) {
         return;
     HICON Copy = nullptr;
     if (Source.FHandle) {
-        Copy = CopyIcon(Source.FHandle);
+        Copy = CopyIcon(Source.FHandle.Get());
         if (!Copy)
-            throw Exception("Cannot copy the icon");
+            throw EWin32Error(GetLastError(), "Cannot copy the icon");
     }
-    HICON Old = std::exchange(FHandle, Copy);
+    const auto Old = FHandle.Exchange(Copy);
     FResourceID = Source.FResourceID;
     Changed();
-    if (Old)
-        DestroyIcon(Old);
 }
 
 void TIcon::LoadFromResourceID(int Id, int Width, int Height) {
@@ -163,8 +148,10 @@ void TIcon::LoadFromResourceID(int Id, int Width, int Height) {
     UINT Flags = Width == 0 && Height == 0 ? LR_DEFAULTSIZE : 0;
     auto Icon = static_cast<HICON>(
         LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(Id), IMAGE_ICON, Width, Height, Flags));
-    if (!Icon)
-        throw Exception("Resource " + std::to_string(Id) + " not found");
+    if (!Icon) {
+        const DWORD Error = GetLastError();
+        throw EWin32Error(Error, "Resource " + std::to_string(Id) + " not found");
+    }
     SetHandle(Icon);
     FResourceID = Id;
 }
@@ -175,29 +162,22 @@ void TIcon::Changed() {
 
 // ---- TBitmap ----
 
-TBitmap::~TBitmap() {
-    if (FHandle)
-        DeleteObject(FHandle);
-}
-
 void TBitmap::SetHandle(HBITMAP Value) {
-    if (Value == FHandle)
+    if (Value == FHandle.Get())
         return;
-    HBITMAP Old = std::exchange(FHandle, Value);
+    const auto Old = FHandle.Exchange(Value);
     FWidth = FHeight = 0;
     FTransparentColor = clNone;
     if (FHandle) {
         BITMAP Info = {};
-        GetObjectA(FHandle, sizeof Info, &Info);
+        GetObjectA(FHandle.Get(), sizeof Info, &Info);
         FWidth = Info.bmWidth;
         FHeight = Info.bmHeight;
         TUniqueHandle<TCreatedDCTraits> DC(CreateCompatibleDC(nullptr));
-        TSelectObject Selected(DC.Get(), FHandle);
+        TSelectObject Selected(DC.Get(), FHandle.Get());
         FTransparentColor = GetPixel(DC.Get(), 0, FHeight - 1);
     }
     Changed();
-    if (Old)
-        DeleteObject(Old);
 }
 
 void TBitmap::Assign(const TBitmap& Source) {
@@ -205,9 +185,9 @@ void TBitmap::Assign(const TBitmap& Source) {
         return;
     HBITMAP Copy = nullptr;
     if (Source.FHandle) {
-        Copy = static_cast<HBITMAP>(CopyImage(Source.FHandle, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        Copy = static_cast<HBITMAP>(CopyImage(Source.FHandle.Get(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         if (!Copy)
-            throw Exception("Cannot copy the bitmap");
+            throw EWin32Error(GetLastError(), "Cannot copy the bitmap");
     }
     SetHandle(Copy);
 }
@@ -215,8 +195,10 @@ void TBitmap::Assign(const TBitmap& Source) {
 void TBitmap::LoadFromResourceID(int Id) {
     auto Bitmap = static_cast<HBITMAP>(
         LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(Id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    if (!Bitmap)
-        throw Exception("Resource " + std::to_string(Id) + " not found");
+    if (!Bitmap) {
+        const DWORD Error = GetLastError();
+        throw EWin32Error(Error, "Resource " + std::to_string(Id) + " not found");
+    }
     SetHandle(Bitmap);
 }
 
@@ -299,11 +281,6 @@ TImageList::TImageList(TComponent* AOwner) : TComponent(AOwner) {
     Recreate();
 }
 
-TImageList::~TImageList() {
-    if (FHandle)
-        ImageList_Destroy(FHandle);
-}
-
 void TImageList::SetSize(int AWidth, int AHeight) {
     if (AWidth == FWidth && AHeight == FHeight)
         return;
@@ -313,23 +290,23 @@ void TImageList::SetSize(int AWidth, int AHeight) {
 }
 
 void TImageList::Recreate() {
-    if (FHandle)
-        ImageList_Destroy(FHandle);
     // 32 bits: the pictures' alpha channel is kept, so their edges blend into any background.
-    FHandle = ImageList_Create(FWidth, FHeight, ILC_COLOR32 | ILC_MASK, 4, 4);
+    HIMAGELIST List = ImageList_Create(FWidth, FHeight, ILC_COLOR32 | ILC_MASK, 4, 4);
+    const DWORD Error = GetLastError();
+    FHandle.Reset(List);
     FSources.clear();
     if (!FHandle)
-        throw Exception("Cannot create the image list");
+        throw EWin32Error(Error, "Cannot create the image list");
 }
 
 int TImageList::Count() const {
-    return ImageList_GetImageCount(FHandle);
+    return ImageList_GetImageCount(FHandle.Get());
 }
 
 int TImageList::AddIcon(const TIcon& Icon) {
     if (Icon.Empty())
         throw Exception("Cannot add an empty icon to the image list");
-    int Index = ImageList_AddIcon(FHandle, Icon.Handle());
+    int Index = ImageList_AddIcon(FHandle.Get(), Icon.Handle());
     if (Index < 0)
         throw Exception("Cannot add the icon to the image list");
     FSources.resize(static_cast<std::size_t>(Index) + 1);
@@ -366,13 +343,15 @@ void TImageList::ChangeScale(int M, int D) {
 void TImageList::GetIcon(int Index, TIcon& Icon) const {
     if (Index < 0 || Index >= Count())
         return;
-    HICON Copy = ImageList_GetIcon(FHandle, Index, ILD_NORMAL);
-    if (!Copy)
-        throw Exception("Cannot copy image " + std::to_string(Index) + " of the image list");
+    HICON Copy = ImageList_GetIcon(FHandle.Get(), Index, ILD_NORMAL);
+    if (!Copy) {
+        const DWORD Error = GetLastError();
+        throw EWin32Error(Error, "Cannot copy image " + std::to_string(Index) + " of the image list");
+    }
     Icon.SetHandle(Copy);
 }
 
 void TImageList::Clear() {
-    ImageList_RemoveAll(FHandle);
+    ImageList_RemoveAll(FHandle.Get());
     FSources.clear();
 }

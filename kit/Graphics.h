@@ -6,6 +6,7 @@
 #include "kit/Component.h"
 #include "kit/Events.h"
 #include "kit/Sets.h"
+#include "kit/UniqueHandle.h"
 
 #include <cstdint>
 #include <string>
@@ -45,7 +46,6 @@ using TFontStyles = TSet<TFontStyle, std::uint8_t>;
 class TFont : public TObject {
 public:
     TFont();
-    ~TFont() override;
 
     const std::string& Name() const { return FName; } // default "MS Sans Serif"
     void SetName(const std::string& Value);
@@ -77,17 +77,16 @@ private:
     int FPixelsPerInch = 96;
     TColor FColor = clWindowText;
     TFontStyles FStyle;
-    mutable HFONT FHandle = nullptr;
+    mutable TUniqueHandle<TFontTraits> FHandle;
 };
 
 // An icon picture, possibly empty. It owns its icon handle.
 class TIcon : public TObject {
 public:
     TIcon() = default;
-    ~TIcon() override;
 
-    bool Empty() const { return FHandle == nullptr; }
-    HICON Handle() const { return FHandle; }
+    bool Empty() const { return !FHandle; }
+    HICON Handle() const { return FHandle.Get(); }
     // Takes ownership of Value (the old picture is freed); null empties the icon.
     void SetHandle(HICON Value);
     int Width() const;
@@ -108,7 +107,7 @@ public:
 private:
     void Changed();
 
-    HICON FHandle = nullptr;
+    TUniqueHandle<TIconTraits> FHandle;
     int FResourceID = 0;
 };
 
@@ -116,10 +115,9 @@ private:
 class TBitmap : public TObject {
 public:
     TBitmap() = default;
-    ~TBitmap() override;
 
-    bool Empty() const { return FHandle == nullptr; }
-    HBITMAP Handle() const { return FHandle; }
+    bool Empty() const { return !FHandle; }
+    HBITMAP Handle() const { return FHandle.Get(); }
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
     // The colour drawn transparent: the bottom-left pixel's, as for any picture with a plain
@@ -135,7 +133,7 @@ public:
 private:
     void Changed();
 
-    HBITMAP FHandle = nullptr;
+    TUniqueHandle<TBitmapTraits> FHandle;
     int FWidth = 0;
     int FHeight = 0;
     TColor FTransparentColor = clNone;
@@ -172,7 +170,6 @@ private:
 class TImageList : public TComponent {
 public:
     explicit TImageList(TComponent* AOwner);
-    ~TImageList() override;
 
     int Width() const { return FWidth; }   // default 16
     int Height() const { return FHeight; } // default 16
@@ -187,7 +184,7 @@ public:
     // Copies image Index into Icon; an index outside the list leaves Icon unchanged.
     void GetIcon(int Index, TIcon& Icon) const;
     void Clear();
-    HIMAGELIST Handle() const { return FHandle; }
+    HIMAGELIST Handle() const { return FHandle.Get(); }
     // Scales the images by M/D with the form's layout: pictures from the resources are loaded
     // again at the new size, others are stretched.
     void ChangeScale(int M, int D);
@@ -197,7 +194,7 @@ private:
 
     int FWidth = 16;
     int FHeight = 16;
-    HIMAGELIST FHandle = nullptr;
+    TUniqueHandle<TImageListTraits> FHandle;
     // Per image: the resource it came from, or 0.
     std::vector<int> FSources;
 };

@@ -1,5 +1,7 @@
 #include "kit/Menus.h"
 
+#include "kit/UniqueHandle.h"
+
 #include <algorithm>
 
 // ---- TMenuItem --------------------------------------------------------------------------------
@@ -59,23 +61,18 @@ void TPopupMenu::Remove(TMenuItem* Item) {
 void TPopupMenu::Popup(int X, int Y) {
     // The system menu is built afresh for each showing from the items as they are now, and
     // destroyed when the menu has closed.
-    struct TMenuHandle {
-        HMENU Handle = CreatePopupMenu();
-        ~TMenuHandle() {
-            if (Handle)
-                DestroyMenu(Handle);
-        }
-    } Menu;
-    if (!Menu.Handle)
+    const TUniqueHandle<TMenuTraits> Menu(CreatePopupMenu());
+    if (!Menu)
         return;
     for (TMenuItem* Item : FItems) {
         const UINT Flags = MF_STRING | (Item->FEnabled ? MF_ENABLED : MF_GRAYED);
-        AppendMenuA(Menu.Handle, Flags, Item->FCommand, Item->FCaption.c_str());
+        AppendMenuA(Menu.Get(), Flags, Item->FCommand, Item->FCaption.c_str());
         if (Item->FDefault)
-            SetMenuDefaultItem(Menu.Handle, Item->FCommand, FALSE);
+            SetMenuDefaultItem(Menu.Get(), Item->FCommand, FALSE);
     }
-    TrackPopupMenuEx(Menu.Handle, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, X, Y, FWindow->Handle(),
-                     nullptr);
+    // Right-to-left and some pen layouts set menus to drop to the left of the point.
+    const UINT Alignment = GetSystemMetrics(SM_MENUDROPALIGNMENT) ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
+    TrackPopupMenuEx(Menu.Get(), Alignment | TPM_TOPALIGN | TPM_RIGHTBUTTON, X, Y, FWindow->Handle(), nullptr);
 }
 
 void TPopupMenu::WndProc(TMessage& Message) {

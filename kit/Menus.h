@@ -52,9 +52,10 @@ public:
     int Count() const { return static_cast<int>(FItems.size()); }
     TMenuItem* Items(int Index) const { return FItems.at(static_cast<std::size_t>(Index)); }
 
-    // Shows the menu with its top-left corner at the screen point X, Y and returns when the menu has
-    // closed. A menu loop dispatches other messages meanwhile. The chosen item's OnClick runs from
-    // the message loop after Popup has returned, as the system delivers menu commands.
+    // Shows the menu with a top corner at the screen point X, Y (the left one, or the right one where
+    // the system drops menus to the left) and returns when the menu has closed. A menu loop
+    // dispatches other messages meanwhile. The chosen item's OnClick runs from the message loop
+    // after Popup has returned, as the system delivers menu commands.
     void Popup(int X, int Y);
 
     // The window that owns the menu while it is open (and receives its commands).

@@ -1,5 +1,7 @@
 #include "kit/Timer.h"
 
+#include "kit/Win32Error.h"
+
 namespace {
 constexpr UINT_PTR TimerId = 1;
 }
@@ -39,9 +41,15 @@ void TTimer::UpdateTimer() {
         FRunning = false;
     }
     // Neither a design-time timer nor one whose properties are still being read may tick.
-    if (FEnabled && FInterval > 0 && !ComponentState().Contains(csDesigning) &&
-        !ComponentState().Contains(csLoading))
-        FRunning = SetTimer(FWindow->Handle(), TimerId, FInterval, nullptr) != 0;
+    if (!FEnabled || FInterval == 0 || ComponentState().Contains(csDesigning) ||
+        ComponentState().Contains(csLoading))
+        return;
+    // A timer that will not start must say so: one that never ticks looks like one with nothing to do.
+    if (!SetTimer(FWindow->Handle(), TimerId, FInterval, nullptr)) {
+        const DWORD Error = GetLastError();
+        throw EWin32Error(Error, "Cannot start the timer '" + Name() + "'");
+    }
+    FRunning = true;
 }
 
 void TTimer::WndProc(TMessage& Message) {

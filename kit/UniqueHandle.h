@@ -1,10 +1,11 @@
 #pragma once
 // One owning type for every kind of Win32 handle, as unique_ptr is for memory: a traits type says
-// which value means "none", which values are real handles, and how to close one. Beside it, the two
-// device-context guards that pair a call with its undoing: a window's DC, and an object selected
-// into a DC.
+// which value means "none", which values are real handles, and how to close one. Beside it, the
+// device-context guards that pair a call with its undoing: a window's DC, a window's painting, and
+// an object selected into a DC.
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <utility>
 
@@ -34,6 +35,11 @@ public:
     }
     // Gives the handle up without closing it.
     THandle Release() noexcept { return std::exchange(FHandle, TTraits::Empty()); }
+    // Takes New and hands the old handle back in an owner of its own, for a caller that must tell
+    // the handle's users of the new one before the old is freed.
+    [[nodiscard]] TUniqueHandle Exchange(THandle New) noexcept {
+        return TUniqueHandle(std::exchange(FHandle, New));
+    }
     // For a function's out parameter; closes the handle held before.
     THandle* Put() noexcept {
         Reset();
@@ -68,6 +74,32 @@ template <class TObjectHandle> struct TGdiObjectTraits {
     static void Close(TObjectHandle Object) noexcept { DeleteObject(Object); }
 };
 
+using TFontTraits = TGdiObjectTraits<HFONT>;
+using TBitmapTraits = TGdiObjectTraits<HBITMAP>;
+
+// An icon or cursor made for us (loaded without LR_SHARED, copied, or taken from an image list).
+struct TIconTraits {
+    using THandle = HICON;
+    static HICON Empty() noexcept { return nullptr; }
+    static bool Valid(HICON Icon) noexcept { return Icon != nullptr; }
+    static void Close(HICON Icon) noexcept { DestroyIcon(Icon); }
+};
+
+// A menu that no window owns: a window's own menu goes with the window.
+struct TMenuTraits {
+    using THandle = HMENU;
+    static HMENU Empty() noexcept { return nullptr; }
+    static bool Valid(HMENU Menu) noexcept { return Menu != nullptr; }
+    static void Close(HMENU Menu) noexcept { DestroyMenu(Menu); }
+};
+
+struct TImageListTraits {
+    using THandle = HIMAGELIST;
+    static HIMAGELIST Empty() noexcept { return nullptr; }
+    static bool Valid(HIMAGELIST List) noexcept { return List != nullptr; }
+    static void Close(HIMAGELIST List) noexcept { ImageList_Destroy(List); }
+};
+
 struct TWindowsHookTraits {
     using THandle = HHOOK;
     static HHOOK Empty() noexcept { return nullptr; }
@@ -97,6 +129,25 @@ public:
 
 private:
     HWND FWindow;
+    HDC FDC;
+};
+
+// A window's painting in answer to WM_PAINT: BeginPaint, and EndPaint however the painting ends,
+// or the window is left invalid and WM_PAINT comes again at once.
+class TPaintDC {
+public:
+    explicit TPaintDC(HWND Window) noexcept : FWindow(Window), FDC(BeginPaint(Window, &FPaint)) {}
+    ~TPaintDC() {
+        if (FDC)
+            EndPaint(FWindow, &FPaint);
+    }
+    TPaintDC(const TPaintDC&) = delete;
+    TPaintDC& operator=(const TPaintDC&) = delete;
+    HDC Get() const noexcept { return FDC; }
+
+private:
+    HWND FWindow;
+    PAINTSTRUCT FPaint = {};
     HDC FDC;
 };
 

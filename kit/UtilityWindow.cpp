@@ -1,22 +1,26 @@
 #include "kit/UtilityWindow.h"
 
 #include "kit/Application.h"
-#include "kit/Exceptions.h"
+#include "kit/Win32Error.h"
 
 namespace {
 
 void RegisterUtilityClass(WNDPROC Proc) {
     // Function-local static: registered once, on first use, by whichever component comes first.
+    static DWORD Error = ERROR_SUCCESS;
     static const ATOM Atom = [Proc] {
         WNDCLASSEXA Class = {};
         Class.cbSize = sizeof(Class);
         Class.lpfnWndProc = Proc;
         Class.hInstance = GetModuleHandleA(nullptr);
         Class.lpszClassName = TUtilityWindow::ClassName();
-        return RegisterClassExA(&Class);
+        const ATOM Registered = RegisterClassExA(&Class);
+        if (!Registered)
+            Error = GetLastError();
+        return Registered;
     }();
     if (!Atom)
-        throw Exception("Cannot register the utility window class");
+        throw EWin32Error(Error, "Cannot register the utility window class");
 }
 
 } // namespace
@@ -35,9 +39,10 @@ TUtilityWindow::TUtilityWindow(TWndMethod Method, TUtilityWindowKind Kind, const
     FCreating = true;
     HWND Wnd = CreateWindowExA(ExStyle, ClassName(), Text.c_str(), Style, 0, 0, 0, 0, Parent, nullptr,
                                GetModuleHandleA(nullptr), this);
+    const DWORD Error = GetLastError();
     FCreating = false;
     if (!Wnd)
-        throw Exception("Cannot create a utility window");
+        throw EWin32Error(Error, "Cannot create a utility window");
     FHandle = Wnd;
 }
 

@@ -34,12 +34,14 @@ install_deps() {
 # Not "jobs": that would hide the shell's builtin.
 build_jobs() { nproc 2>/dev/null || echo 2; }
 
-# Every preset treats warnings as errors.
+# Every preset treats warnings as errors. Targets after the preset build only those (and what they
+# need); none builds everything.
 build_preset() {
     local preset=$1
-    say "configure and build: $preset"
+    shift
+    say "configure and build: $preset${*:+ ($*)}"
     cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j "$(build_jobs)"
+    cmake --build --preset "$preset" -j "$(build_jobs)" ${*:+--target "$@"}
 }
 
 # The version in the package names: the first three parts of the project's version.

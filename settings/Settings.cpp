@@ -1,4 +1,4 @@
-#include "settings/Unit2.h"
+#include "settings/Settings.h"
 
 #include <windows.h>
 

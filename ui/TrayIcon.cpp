@@ -128,7 +128,7 @@ TTrayNotifyIcon::~TTrayNotifyIcon() {
 }
 
 void TTrayNotifyIcon::LoadFallbackIcon() {
-    FFallbackIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32517));
+    FFallbackIcon = LoadIconA(nullptr, IDI_WINLOGO);
 }
 
 void TTrayNotifyIcon::SetIcon(const TIcon* Value) {

@@ -4,10 +4,10 @@
 // into windows, whose controls hold the designed 96-DPI values.
 
 #include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit3.h"
 #include "kit/ScreenDpi.h"
-#include "settings/Unit2.h"
 #include "tests/win/support/Pump.h"
-#include "ui/Unit3.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // (the leave notice comes from the system's own tracking), clicks as the label's window gets them,
 // and the shell seen through its seam.
 
+#include "app/Unit3.h"
 #include "kit/Exceptions.h"
 #include "kit/Forms.h"
-#include "ui/HyperlinkLabel.h"
-#include "ui/Unit3.h"
 #include "tests/win/support/Pump.h"
+#include "ui/HyperlinkLabel.h"
 
 #include <gtest/gtest.h>
 

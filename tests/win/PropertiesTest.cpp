@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "app/Unit1.h"
+#include "app/Unit2.h"
 #include "kit/Exceptions.h"
 #include "settings/Registry.h"
-#include "settings/Unit2.h"
+#include "settings/Settings.h"
 #include "tests/win/support/ReaderSim.h"
 #include "tests/win/support/SettingsStore.h"
 

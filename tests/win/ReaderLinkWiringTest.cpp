@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/Unit1.h"
-#include "settings/Unit2.h"
+#include "settings/Settings.h"
 #include "tests/win/support/ReaderSim.h"
 
 namespace {

@@ -13,9 +13,10 @@
 
 #include "kit/Exceptions.h"
 #include "settings/Registry.h"
-#include "settings/Unit2.h"
-#include "tests/win/support/SettingsStore.h"
+#include "app/Unit2.h"
 #include "kit/Application.h"
+#include "settings/Settings.h"
+#include "tests/win/support/SettingsStore.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/Unit3.h"
+#include "app/Unit3.h"
 
 #include "app/res/Resources.h"
 

@@ -4,7 +4,7 @@
 // click, dispatching messages while they wait, so that replies, timer ticks and a click on
 // "&Cancel" are handled.
 
-#include "settings/Unit2.h"
+#include "app/Unit2.h"
 
 #include "app/res/Resources.h"
 #include "kit/Application.h"
@@ -12,6 +12,7 @@
 #include "reader/ReaderLink.h"
 #include "settings/Registry.h"
 #include "settings/SettingText.h"
+#include "settings/Settings.h"
 
 #include <windows.h>
 
@@ -176,12 +177,12 @@ void TfrmProperties::FormShow(TObject*) {
     // The dialog's own defaults: a fresh machine shows start-up registration and the carriage
     // return switched on.
     TSettingsFile File;
-    cxLoadOnStartup->SetChecked(File.ReadBool("General", "Load on Windows startup", true));
-    cxShowOnStartup->SetChecked(File.ReadBool("General", "Show on startup", false));
-    cxReturn->SetChecked(File.ReadBool("General", "Suffix Carriage Return", true));
-    SelectStored(cbPort, File.ReadString("Ports", "Port", ""));
-    SelectStored(cbBaudRate, File.ReadString("Ports", "Baud rate", ""));
-    SelectStored(cbParity, File.ReadString("Ports", "Parity", ""));
+    cxLoadOnStartup->SetChecked(File.ReadBool(SettingKeys::LoadOnWindowsStartup));
+    cxShowOnStartup->SetChecked(File.ReadBool(SettingKeys::ShowOnStartup));
+    cxReturn->SetChecked(File.ReadBool(SettingKeys::SuffixCarriageReturn));
+    SelectStored(cbPort, File.ReadString(SettingKeys::Port));
+    SelectStored(cbBaudRate, File.ReadString(SettingKeys::BaudRate));
+    SelectStored(cbParity, File.ReadString(SettingKeys::Parity));
 }
 
 // Nothing is checked: an empty list is written as an empty value, and the next connection says
@@ -189,12 +190,12 @@ void TfrmProperties::FormShow(TObject*) {
 void TfrmProperties::btnOKClick(TObject*) {
     {
         TSettingsFile File;
-        File.WriteBool("General", "Load on Windows startup", cxLoadOnStartup->Checked());
-        File.WriteBool("General", "Show on startup", cxShowOnStartup->Checked());
-        File.WriteBool("General", "Suffix Carriage Return", cxReturn->Checked());
-        File.WriteString("Ports", "Port", cbPort->Text());
-        File.WriteString("Ports", "Baud rate", cbBaudRate->Text());
-        File.WriteString("Ports", "Parity", cbParity->Text());
+        File.WriteBool(SettingKeys::LoadOnWindowsStartup, cxLoadOnStartup->Checked());
+        File.WriteBool(SettingKeys::ShowOnStartup, cxShowOnStartup->Checked());
+        File.WriteBool(SettingKeys::SuffixCarriageReturn, cxReturn->Checked());
+        File.WriteString(SettingKeys::Port, cbPort->Text());
+        File.WriteString(SettingKeys::BaudRate, cbBaudRate->Text());
+        File.WriteString(SettingKeys::Parity, cbParity->Text());
     }
     SetRunAtStartup("Orvela Cardwick", StartupCommandLine(), !cxLoadOnStartup->Checked());
 }

@@ -9,7 +9,7 @@
 #include "kit/Dialogs.h"
 #include "reader/ReaderProtocol.h"
 #include "settings/SettingText.h"
-#include "settings/Unit2.h"
+#include "settings/Settings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,11 +33,11 @@ bool ApplyPortSettings(TCommPortDriver& Comm, bool Quietly) {
             MessageDlg(InvalidPortSettingsText, mtWarning);
         return false;
     };
-    const std::string Port = ReadSettingString("Ports", "Port");
+    const std::string Port = ReadSettingString(SettingKeys::Port);
     if (Port.empty())
         return Missing();
     Comm.SetPortName("\\\\.\\" + Port);
-    const std::string BaudRate = ReadSettingString("Ports", "Baud rate");
+    const std::string BaudRate = ReadSettingString(SettingKeys::BaudRate);
     if (BaudRate.empty())
         return Missing();
     int32_t Rate = 0;
@@ -47,7 +47,7 @@ bool ApplyPortSettings(TCommPortDriver& Comm, bool Quietly) {
     else if (!TryStrToInt(BaudRate, Rate))
         return false;
     Comm.SetBaudRateValue(static_cast<std::uint32_t>(Rate));
-    const std::string Parity = ReadSettingString("Ports", "Parity");
+    const std::string Parity = ReadSettingString(SettingKeys::Parity);
     if (Parity.empty())
         return Missing();
     // Only the exact word turns parity off; any other text, "none" included, means even parity.
@@ -152,10 +152,10 @@ public:
         Form.ilIcons->GetIcon(CommandSent ? ReadingImage : IdleImage, *Form.tniIcon->Icon());
     }
 
-    bool SuffixCarriageReturn() override { return ReadSettingBool("General", "Suffix Carriage Return"); }
+    bool SuffixCarriageReturn() override { return ReadSettingBool(SettingKeys::SuffixCarriageReturn); }
     void TypeText(const std::string& Text) override { SendToActiveWindow(Text); }
 
-    bool ReconnectAutomatically() override { return ReadSettingBool("General", "Reconnect automatically"); }
+    bool ReconnectAutomatically() override { return ReadSettingBool(SettingKeys::ReconnectAutomatically); }
     void SetReconnectTimer(bool Enabled) override { Form.tmReconnect->SetEnabled(Enabled); }
 
 private:
