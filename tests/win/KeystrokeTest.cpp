@@ -64,8 +64,9 @@ TEST_F(KeystrokeSeam, CapsLockIsReadBeforeEveryCharacterFromItsToggleBit) {
     TfrmCardReader::SendToActiveWindow("12AB");
 
     const std::vector<TKeyStroke> Expected{
-        {Caps, 1, false}, {Caps, 1, true}, {'1', 0, false}, {'1', 0, true}, {Caps, 0, false}, {Caps, 0, true},
-        {'2', 0, false},  {'2', 0, true},  {Caps, 1, false}, {Caps, 1, true}, {'A', 0, false}, {'A', 0, true},
+        {Caps, 1, false}, {Caps, 1, true}, {'1', 0, false}, {'1', 0, true},
+        {Caps, 0, false}, {Caps, 0, true}, {'2', 0, false}, {'2', 0, true},
+        {Caps, 1, false}, {Caps, 1, true}, {'A', 0, false}, {'A', 0, true},
         {Caps, 0, false}, {Caps, 0, true}, {'B', 0, false}, {'B', 0, true}};
     EXPECT_EQ(Recorded.KeyStateReads, 4);
     EXPECT_EQ(Recorded.Events, Expected);
@@ -146,21 +147,20 @@ TEST_P(KeystrokeTyping, FocusedWindowReceivesTheKeysAndCapsLockIsRestored) {
     EXPECT_EQ(Report.CapsLock, Case.CapsLockOn);
 }
 
+const std::vector<TKeyStroke> DigitAndReturnCapsOff{
+    {Caps, 1, false},      {Caps, 1, true},      {'1', 0, false},  {'1', 0, true},
+    {Caps, 0, false},      {Caps, 0, true},      {Caps, 1, false}, {Caps, 1, true},
+    {VK_RETURN, 0, false}, {VK_RETURN, 0, true}, {Caps, 0, false}, {Caps, 0, true}};
+const std::vector<TKeyStroke> LettersCapsOn{{'A', 0, false}, {'A', 0, true}, {'B', 0, false}, {'B', 0, true}};
+// Lower-case codes are the function keys' virtual keys: F1, no text.
+const std::vector<TKeyStroke> LowerCaseCapsOff{{Caps, 1, false}, {Caps, 1, true},  {VK_F1, 0, false},
+                                               {VK_F1, 0, true}, {Caps, 0, false}, {Caps, 0, true}};
+
 INSTANTIATE_TEST_SUITE_P(
     Cards, KeystrokeTyping,
-    ::testing::Values(
-        TTypingCase{"DigitAndReturnCapsOff", "1\r", false,
-                    {{Caps, 1, false}, {Caps, 1, true}, {'1', 0, false}, {'1', 0, true}, {Caps, 0, false},
-                     {Caps, 0, true}, {Caps, 1, false}, {Caps, 1, true}, {VK_RETURN, 0, false},
-                     {VK_RETURN, 0, true}, {Caps, 0, false}, {Caps, 0, true}},
-                    "1\r"},
-        TTypingCase{"LettersCapsOn", "AB", true,
-                    {{'A', 0, false}, {'A', 0, true}, {'B', 0, false}, {'B', 0, true}}, "AB"},
-        // Lower-case codes are the function keys' virtual keys: F1, no text.
-        TTypingCase{"LowerCaseBecomesAFunctionKey", "p", false,
-                    {{Caps, 1, false}, {Caps, 1, true}, {VK_F1, 0, false}, {VK_F1, 0, true}, {Caps, 0, false},
-                     {Caps, 0, true}},
-                    ""}),
+    ::testing::Values(TTypingCase{"DigitAndReturnCapsOff", "1\r", false, DigitAndReturnCapsOff, "1\r"},
+                      TTypingCase{"LettersCapsOn", "AB", true, LettersCapsOn, "AB"},
+                      TTypingCase{"LowerCaseBecomesAFunctionKey", "p", false, LowerCaseCapsOff, ""}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST_F(KeystrokeAtFocusedWindow, EmptyTextGivesNoEvent) {

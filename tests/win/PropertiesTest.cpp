@@ -136,7 +136,8 @@ TEST_F(PropertiesTest, AnErrorInsideATestOrAScanStillCleansUp) {
 // OK when the settings file cannot be written: the error is shown, the start-up registration is
 // not touched, and the dialog closes all the same.
 TEST_F(PropertiesTest, OkAfterARefusedWriteShowsTheErrorAndLeavesTheRegistry) {
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName, REG_SZ, "before", 7), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName, REG_SZ, "before", 7),
+              ERROR_SUCCESS);
     // A directory where the file should be: the platform refuses every write.
     ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
     Dialog->cxLoadOnStartup->SetChecked(false);
@@ -181,7 +182,8 @@ struct TLockedRunKey : TLockedKey {
     TLockedRunKey() : TLockedKey(HKEY_LOCAL_MACHINE, RunKeyPath) {
         // Proves the lock holds before anything is judged by it.
         TRegKey Probe;
-        EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_SET_VALUE, Probe.Put()), ERROR_SUCCESS);
+        EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_SET_VALUE, Probe.Put()),
+                  ERROR_SUCCESS);
     }
 };
 
@@ -210,7 +212,8 @@ TEST_F(PropertiesTest, OkLeavesAnEqualStartupValueAloneAndReportsOnlyNeededWrite
               ERROR_SUCCESS);
     {
         TLockedRunKey Lock;
-        EXPECT_EQ(PressOk(Dialog, Boxes, true), std::vector<std::string>{"Failed to create key " + std::string(RunKeyPath)});
+        EXPECT_EQ(PressOk(Dialog, Boxes, true),
+                  std::vector<std::string>{"Failed to create key " + std::string(RunKeyPath)});
         EXPECT_EQ(RunValueData(), SystemFolderValue);
     }
     RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName);

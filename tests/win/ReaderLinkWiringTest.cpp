@@ -94,9 +94,10 @@ TEST_F(ReaderLinkWiringTest, AppliesThePortSettingsToTheDriver) {
             EXPECT_EQ(Form->Comm->StopBits(), sb1BITS);
             EXPECT_EQ(Form->Comm->DataBits(), db8BITS);
         }
-        EXPECT_EQ(Boxes, Case.Loaded ? std::vector<std::string>{}
-                                     : std::vector<std::string>{"Warning: Invalid Port Settings!\n\nPlease "
-                                                                "configure the Port Settings in Properties."});
+        EXPECT_EQ(Boxes, Case.Loaded
+                             ? std::vector<std::string>{}
+                             : std::vector<std::string>{"Warning: Invalid Port Settings!\n\nPlease "
+                                                        "configure the Port Settings in Properties."});
     }
 }
 

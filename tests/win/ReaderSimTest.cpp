@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 constexpr const char* Port = "COM7";
@@ -139,7 +138,8 @@ std::string Upper(std::string Text) {
 }
 
 const TFaultCase FaultCases[] = {
-    {"LowerCaseBCC", {"--lower-bcc"},
+    {"LowerCaseBCC",
+     {"--lower-bcc"},
      [](const TExchange& E) {
          ASSERT_EQ(E.Last.Outcome, ReplyOutcome::CheckFailed);
          // The right value, only in lower case.
@@ -147,19 +147,22 @@ const TFaultCase FaultCases[] = {
          EXPECT_NE(BlockCheck(E), GetBCC(Reply.substr(0, Reply.size() - 3)));
          EXPECT_EQ(Upper(BlockCheck(E)), GetBCC(Reply.substr(0, Reply.size() - 3)));
      }},
-    {"SplitReply", {"--split", "3", "--split-gap", "80"},
+    {"SplitReply",
+     {"--split", "3", "--split-gap", "80"},
      [](const TExchange& E) {
          EXPECT_EQ(E.Outcomes,
                    (std::vector{ReplyOutcome::Incomplete, ReplyOutcome::Incomplete, ReplyOutcome::Frame}));
          ExpectFrame(E, "B", "30571846");
      }},
-    {"JunkBeforeReply", {"--junk", "6"},
+    {"JunkBeforeReply",
+     {"--junk", "6"},
      [](const TExchange& E) {
          ASSERT_FALSE(E.Chunks.empty());
          EXPECT_NE(E.Chunks[0][0], '\n');
          EXPECT_EQ(E.Last.Outcome, ReplyOutcome::Discarded);
      }},
-    {"LongestFrame", {"--oversize", "254"},
+    {"LongestFrame",
+     {"--oversize", "254"},
      [](const TExchange& E) {
          ASSERT_EQ(E.Last.Outcome, ReplyOutcome::Frame);
          EXPECT_EQ(E.Last.Frame.Data.size(), 246u);

@@ -106,8 +106,8 @@ TEST_F(SettingsFileTest, TheDialogsOkWritesTheSixKeysAndTheStartupValue) {
 
     EXPECT_EQ(SettingsFileLines(),
               (std::vector<std::string>{"[General]", "Load on Windows startup=0", "Show on startup=1",
-                                        "Suffix Carriage Return=0", "[Ports]", "Port=", "Baud rate=",
-                                        "Parity=None"}));
+                                        "Suffix Carriage Return=0", "[Ports]",
+                                        "Port=", "Baud rate=", "Parity=None"}));
     EXPECT_FALSE(StoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName).Exists);
 }
 

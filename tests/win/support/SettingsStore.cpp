@@ -32,7 +32,8 @@ std::vector<std::string> SettingsFileLines() {
 std::string RegistryString(HKEY Root, const std::string& KeyPath, const std::string& Name) {
     char Data[1024] = "";
     DWORD Size = sizeof Data;
-    if (RegGetValueA(Root, KeyPath.c_str(), Name.c_str(), RRF_RT_REG_SZ, nullptr, Data, &Size) != ERROR_SUCCESS)
+    if (RegGetValueA(Root, KeyPath.c_str(), Name.c_str(), RRF_RT_REG_SZ, nullptr, Data, &Size) !=
+        ERROR_SUCCESS)
         return "(none)";
     return Data;
 }
@@ -58,5 +59,6 @@ TLockedKey::TLockedKey(HKEY Root, const std::string& KeyPath) {
 }
 
 TLockedKey::~TLockedKey() {
-    RegSetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION, reinterpret_cast<PSECURITY_DESCRIPTOR>(Saved.data()));
+    RegSetKeySecurity(Key.Get(), DACL_SECURITY_INFORMATION,
+                      reinterpret_cast<PSECURITY_DESCRIPTOR>(Saved.data()));
 }
