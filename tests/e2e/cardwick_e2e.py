@@ -8,6 +8,7 @@ their output is read line by line up to a sentinel, never to the end of the stre
 """
 
 import argparse
+import contextlib
 import os
 import queue
 import re
@@ -24,6 +25,8 @@ INVALID_PORT_SETTINGS = "Invalid Port Settings!\n\nPlease configure the Port Set
 SENDING_TIMEOUT = ("Data sending timeout! Module will be disconnected now.\nPlease re-connect.\n\n"
                    "If the error remains, check your device connection and Port Settings in Properties.")
 DEVICE_UNPLUGGED = "Device unplugged!"
+# What reader-sim answers to "B" and "V" and its module ID: serial number, version, module ID.
+IDENTITY = ("30571846", "2.31", "01")
 # How long a program may take to start: a guard against a hang, not a timing check.
 STARTUP_TIMEOUT_S = 180
 
@@ -148,10 +151,10 @@ class ReaderSim:
 
     count = 0
 
-    def __init__(self, env, *args):
+    def __init__(self, env, *args, port=None):
         ReaderSim.count += 1
         self.log_path = os.path.join(env.work, "sim%d.log" % ReaderSim.count)
-        link = os.path.join(env.ports_dir, env.port.lower())
+        link = os.path.join(env.ports_dir, (port or env.port).lower())
         self.process = subprocess.Popen(
             [env.sim, "--link", link, "--log", self.log_path, "--max-seconds", "300"] + list(args),
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -281,60 +284,74 @@ class UiDriver:
                 self.process.kill()
 
 
-class MainWindow:
-    """Cardwick's main window as the UI driver sees it: its controls found by their designed place."""
+class Form:
+    """A form as the UI driver sees it, its controls found by their designed place (left, top in
+    the client area of their parent), scaled as the program scales them on a scaled screen."""
 
-    # Left, top of each control in the client area, as designed.
-    PLACES = {"btnConnect": (8, 8), "btnReadCardID": (8, 40), "btnDisconnect": (8, 72),
-              "btnProperties": (8, 104), "btnHide": (8, 136), "btnExit": (192, 136), "btnAbout": (256, 136),
-              "edtFactoryCode": (191, 8), "edtVersion": (192, 40), "edtModuleID": (191, 72),
-              "edtCardID": (192, 104), "anPoll": (318, 106)}
+    PLACES = {}
 
-    def __init__(self, ui, hwnd):
+    def __init__(self, ui, hwnd, scale=lambda v: v):
         self.ui = ui
         self.hwnd = hwnd
-        info = ui.window(hwnd)
-        check(info["class"] == "TfrmCardReader", "not the main window: %r" % info)
-        self.by_name = {}
         self.all = ui.controls(hwnd)
-        # On a scaled screen the places scale with the client area (338 pixels wide as designed),
-        # rounded as the program rounds them.
-        dpi = round(int(info["client"].split()[0]) * 96 / 338 / 24) * 24
-        scale = lambda v: (v * dpi + 48) // 96
+        self.by_name = {}
         for name, (left, top) in self.PLACES.items():
             place = (scale(left), scale(top))
             found = [c for c in self.all if c["rect"][:2] == place]
             check(len(found) == 1, "%s not found at %r" % (name, place))
-            self.by_name[name] = found[0]
-        bars = [c for c in self.all if c["class"].lower() == "msctls_statusbar32"]
-        check(len(bars) == 1, "no status bar")
-        self.by_name["sbStatus"] = bars[0]
+            self.by_name[name] = found[0]["hwnd"]
+        self.names = {hwnd: name for name, hwnd in self.by_name.items()}
 
     def hwnd_of(self, name):
-        return self.by_name[name]["hwnd"]
+        return self.by_name[name]
+
+    def states(self):
+        """Every named control's state now (text, enabled, visible), read in one pass."""
+        return {self.names[c["hwnd"]]: c for c in self.ui.controls(self.hwnd) if c["hwnd"] in self.names}
 
     def control(self, name):
-        """The control's state now: text, enabled, visible."""
-        hwnd = self.hwnd_of(name)
-        for c in self.ui.controls(self.hwnd):
-            if c["hwnd"] == hwnd:
-                return c
-        raise Failure(name + " is gone")
+        states = self.states()
+        check(name in states, name + " is gone")
+        return states[name]
 
     def text(self, name):
         return unescape(self.ui.call("text " + self.hwnd_of(name))[0])
-
-    def fields(self):
-        return tuple(self.text(n) for n in ("edtFactoryCode", "edtVersion", "edtModuleID", "edtCardID"))
-
-    def panels(self):
-        return [text for _, _, text in self.ui.status(self.hwnd_of("sbStatus"))]
 
     def click(self, name):
         self.ui.call("click " + self.hwnd_of(name))
 
     def visible(self):
         return self.ui.window(self.hwnd)["visible"] == "1"
+
+
+class MainWindow(Form):
+    """Cardwick's main window."""
+
+    PLACES = {"btnConnect": (8, 8), "btnReadCardID": (8, 40), "btnDisconnect": (8, 72),
+              "btnProperties": (8, 104), "btnHide": (8, 136), "btnExit": (192, 136), "btnAbout": (256, 136),
+              "edtFactoryCode": (191, 8), "edtVersion": (192, 40), "edtModuleID": (191, 72),
+              "edtCardID": (192, 104), "anPoll": (318, 106)}
+
+    def __init__(self, ui, hwnd):
+        info = ui.window(hwnd)
+        check(info["class"] == "TfrmCardReader", "not the main window: %r" % info)
+        # The client area is 338 pixels wide as designed; places scale with it, rounded as the
+        # program rounds them.
+        dpi = round(int(info["client"].split()[0]) * 96 / 338 / 24) * 24
+        super().__init__(ui, hwnd, lambda v: (v * dpi + 48) // 96)
+        bars = [c for c in self.all if c["class"].lower() == "msctls_statusbar32"]
+        check(len(bars) == 1, "no status bar")
+        self.by_name["sbStatus"] = bars[0]["hwnd"]
+        self.names[bars[0]["hwnd"]] = "sbStatus"
+
+    def fields(self):
+        return tuple(self.text(n) for n in ("edtFactoryCode", "edtVersion", "edtModuleID", "edtCardID"))
+
+    def identified(self):
+        return self.fields()[:3] == IDENTITY
+
+    def panels(self):
+        return [text for _, _, text in self.ui.status(self.hwnd_of("sbStatus"))]
 
 
 def find_main_window(ui, timeout_s=10):
@@ -527,49 +544,93 @@ def screenshot(path):
     subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", path], check=True)
 
 
-def tray_picture(ui, work, expected, timeout_s=3):
-    """Whether the notification area shows image `expected` of the image list: 0 (blue screen) or 1
-    (cyan screen), told apart by the pixels of the first tray icon. An icon that was just taken away
-    and added again may show its old picture, or none, for a moment: look until it settles."""
-    deadline = time.monotonic() + timeout_s
-    seen = None
-    while True:
-        try:
-            seen = _tray_picture_now(ui, work)
-        except Failure as e:
-            seen = str(e)
-        if seen == expected:
-            return True
-        if time.monotonic() >= deadline:
-            raise Failure("the tray shows %r, not picture %d (screenshot %s)"
-                          % (seen, expected, os.path.join(work, "tray.png")))
-        time.sleep(0.2)
-
-
-def _tray_picture_now(ui, work):
-    icons = ui.tray_icons()
-    check(len(icons) >= 1, "no tray icon")
-    _, x, y, w, h = icons[0]
-    path = os.path.join(work, "tray.png")
+def pixel_counts(work, rect, kinds):
+    """How many pixels of a screen rectangle (x, y, w, h) each kind's test (r, g, b) accepts."""
+    path = os.path.join(work, "screen.png")
     screenshot(path)
+    x, y, w, h = rect
     out = subprocess.run(["convert", path, "-crop", "%sx%s+%s+%s" % (w, h, x, y), "+repage", "-depth", "8",
                           "txt:-"], check=True, capture_output=True, text=True).stdout
-    blue = cyan = 0
+    counts = dict.fromkeys(kinds, 0)
     for m in re.finditer(r"\((\d+),(\d+),(\d+)", out):
-        r, g, b = (int(v) for v in m.groups())
-        if r < 60 and g < 60 and b > 200:
-            blue += 1
-        elif r < 60 and g > 200 and b > 200:
-            cyan += 1
-    if blue >= 6 and cyan == 0:
-        return 0
-    if cyan >= 6 and blue == 0:
-        return 1
-    raise Failure("tray icon shows neither picture (blue %d, cyan %d)" % (blue, cyan))
+        rgb = tuple(int(v) for v in m.groups())
+        for kind, accepts in kinds.items():
+            counts[kind] += accepts(*rgb)
+    return counts
+
+
+def one_colour(counts, least):
+    """The one kind seen at least `least` times while no other is seen, else a description."""
+    shown = [kind for kind, n in counts.items() if n]
+    if len(shown) == 1 and counts[shown[0]] >= least:
+        return shown[0]
+    return ", ".join("%s %d" % item for item in counts.items())
+
+
+TRAY_PICTURES = {0: lambda r, g, b: r < 60 and g < 60 and b > 200,  # blue screen
+                 1: lambda r, g, b: r < 60 and g > 200 and b > 200}  # cyan screen
+
+
+def tray_picture(ui, work, expected, timeout_s=3):
+    """Waits until the first tray icon shows image `expected` of the image list. An icon that was
+    just taken away and added again may show its old picture, or none, for a moment."""
+    seen = ["no tray icon"]
+
+    def shows():
+        icons = ui.tray_icons()
+        seen[:] = [one_colour(pixel_counts(work, icons[0][1:], TRAY_PICTURES), 6)] if icons else seen
+        return seen[0] == expected
+    try:
+        wait_until(shows, timeout_s, "tray picture %d" % expected, 0.2)
+    except Failure as e:
+        raise Failure("%s: the tray shows %r" % (e, seen[0]))
+
+
+def reg(*args, view=None, check_result=True):
+    """reg.exe on the prefix's registry, in one registry view (32 or 64) when given."""
+    command = ["wine", "reg"] + list(args) + (["/reg:%d" % view] if view else [])
+    result = subprocess.run(command, capture_output=True, text=True, errors="replace")
+    if check_result and result.returncode != 0:
+        raise Failure("reg %r: %s" % (args, result.stdout + result.stderr))
+    return result
+
+
+def reg_values(key, view=None):
+    """{name: data} of a key's values; None when the key does not exist."""
+    result = reg("query", key, view=view, check_result=False)
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.splitlines():
+        m = re.match(r"^    (.*?)    REG_\w+    (.*)$", line)
+        if m:
+            values[m.group(1)] = m.group(2)
+    return values
+
+
+SERIAL_MAP = "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"
+
+
+def set_serial_map(env, values):
+    """Replaces the serial port map with exactly these values, in one import, and checks it."""
+    def quoted(text):
+        return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+    for _ in range(3):
+        lines = ["REGEDIT4", "", "[%s]" % SERIAL_MAP.replace("HKLM", "HKEY_LOCAL_MACHINE")]
+        lines += ["%s=-" % quoted(name) for name in reg_values(SERIAL_MAP) or {} if name not in values]
+        lines += ["%s=%s" % (quoted(name), quoted(data)) for name, data in values.items()]
+        path = os.path.join(env.work, "serialmap.reg")
+        with open(path, "w", newline="\r\n") as f:
+            f.write("\n".join(lines) + "\n")
+        subprocess.run(["wine", "regedit", "/S", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if reg_values(SERIAL_MAP) == values:
+            return
+    raise Failure("the serial port map is %r, not %r" % (reg_values(SERIAL_MAP), values))
 
 
 class Run:
-    """Runs named steps, each printing its result; the process exits non-zero at the first failure."""
+    """Named steps, each printing its result; the process exits non-zero at the first failure.
+    Clean-ups given to on_exit run at the end, last first."""
 
     def __init__(self, name):
         self.name = name
@@ -578,11 +639,13 @@ class Run:
 
     def on_exit(self, action):
         self.cleanups.append(action)
+        return action
 
-    def step(self, title, action):
+    @contextlib.contextmanager
+    def step(self, title):
         start = time.monotonic()
         try:
-            action()
+            yield
         except Failure as e:
             print("FAIL  %s: %s" % (title, e), flush=True)
             raise
@@ -608,3 +671,115 @@ class Run:
         elif kind is Failure:
             sys.exit(1)
         return False
+
+
+class Session(Run):
+    """One end-to-end run: the settings file, reader-sim on the port, the UI driver, KeySink with
+    the focus, then Cardwick, each stopped at the end. settings: (general, ports) as for
+    Environment.write_settings, or None for no file; sim: reader-sim's arguments, or None for no
+    reader; sink: False, True, or KeySink's keyword arguments; cardwick: False to start it later
+    with start_cardwick, or its keyword arguments."""
+
+    def __init__(self, name, env=None, settings=None, sim=(), sink=False, cardwick=True):
+        super().__init__(name)
+        self.env = env or Environment()
+        self.general, self.ports = settings or (None, None)
+        self.sim_args, self.sink_args, self.cardwick_args = sim, sink, cardwick
+        self.sims, self.watchers = [], []
+        self.sim = self.sink = self.cardwick = self.main = None
+
+    def __enter__(self):
+        super().__enter__()
+        try:
+            if self.general is None and self.ports is None:
+                self.env.remove_settings()
+            else:
+                self.write_settings()
+            if self.sim_args is not None:
+                self.plug(*self.sim_args)
+            self.ui = UiDriver(self.env)
+            self.on_exit(self.ui.close)
+            if self.sink_args:
+                self.sink = KeySink(self.env, **(self.sink_args if isinstance(self.sink_args, dict) else {}))
+                self.on_exit(self.sink.close)
+                self.sink.focus(self.ui)
+            if self.cardwick_args:
+                self.start_cardwick(**(self.cardwick_args if isinstance(self.cardwick_args, dict) else {}))
+        except BaseException:
+            if not self.__exit__(*sys.exc_info()):
+                raise
+        return self
+
+    def write_settings(self):
+        self.env.write_settings(self.general, self.ports)
+
+    def start_cardwick(self, **args):
+        """Cardwick, returning once its first window exists."""
+        self.cardwick = Cardwick(self.env, self.ui, **args)
+        self.on_exit(self.cardwick.kill)
+        return self.cardwick
+
+    def plug(self, *args, port=None):
+        """A new reader-sim on the port (the environment's by default): the next open of the port
+        reaches it. The reader plugged in before stays as it is until it is stopped."""
+        sim = ReaderSim(self.env, *args, port=port)
+        self.on_exit(sim.stop)
+        self.sims.append(sim)
+        self.sim = sim
+        return sim
+
+    def dismiss(self, box, quiet_ms=1000):
+        """Closes a box as its OK does, and checks that no second box follows within quiet_ms."""
+        self.ui.dismiss(box)
+        check(self.ui.message_box(quiet_ms) is None, "a second message box after %r" % box["text"])
+
+    def show_main(self, timeout_s=10):
+        """The main window, shown by a double click on the tray icon."""
+        self.ui.call("traydblclick 0")
+        self.main = find_main_window(self.ui, timeout_s)
+        return self.main
+
+    def watch_status(self):
+        watcher = StatusWatcher(self.env, self.main.hwnd_of("sbStatus"))
+        self.watchers.append(self.on_exit(watcher.stop))
+        return watcher
+
+    def start_reading(self, hide=True):
+        """Connect and Start Reading on the main window, then Hide it (if hide) and give the focus
+        back to the sink (if any): the click gave it to the main window. Returns the time reading
+        started."""
+        main = self.main
+        main.click("btnConnect")
+        wait_until(lambda: main.fields()[0] == IDENTITY[0], 10, "the module's serial number")
+        main.click("btnReadCardID")
+        wait_until(lambda: main.text("btnReadCardID") == "Stop Reading", 5, "reading to start")
+        started = now_ms()
+        if hide:
+            main.click("btnHide")
+            wait_until(lambda: not main.visible(), 5, "the window to hide")
+        if self.sink:
+            self.sink.focus(self.ui)
+        return started
+
+    def exit_from_tray(self, tries=1, reader_quiet=False):
+        """Exit from the tray menu: the program ends with 0, no box on the way, no icon left, and
+        (reader_quiet) no command reaches the reader after the menu closed; a poll sent just before
+        may be logged just after, so only where no poll is due. A card typed into the open menu can
+        pick another item (Enter is "Show"): tries says how often to open it."""
+        # A watcher that failed fails here; one still sampling would fail once the window is gone.
+        for stop in self.watchers:
+            stop()
+        for _ in range(tries):
+            self.ui.call("traymenu 0 X")
+            sent = len(self.sim.commands()) if self.sim else 0
+            deadline = time.monotonic() + 15
+            while self.cardwick.running() and time.monotonic() < deadline:
+                check(self.ui.message_box(0) is None, "a message box after Exit")
+                time.sleep(0.1)
+            if not self.cardwick.running():
+                break
+        check(not self.cardwick.running(), "Cardwick did not end")
+        check(self.cardwick.process.returncode == 0, "exit code %r" % self.cardwick.process.returncode)
+        check(self.ui.tray_icons() == [], "icons left in the notification area: %r" % self.ui.tray_icons())
+        if reader_quiet:
+            check(len(self.sim.commands()) == sent, "commands after Exit: %r" % self.sim.commands()[sent:])
