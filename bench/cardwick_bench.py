@@ -69,21 +69,25 @@ class SinkLog:
                 self.lines.append((time.monotonic_ns() / 1e6, raw.decode().strip()))
 
 
+def key_downs(lines):
+    """(time, character) of every key the sink's hook saw go down, Caps Lock left out: it frames
+    every character."""
+    for stamp, line in lines:
+        parts = line.split()
+        if len(parts) == 4 and parts[0] == "HOOK" and parts[3] == "DOWN" and int(parts[1], 16) != 0x14:
+            yield stamp, chr(int(parts[1], 16))
+
+
 def card_groups(lines, gap_ms=100):
-    """The sink's hook events split into the runs that typed one card each: (time of the first
+    """The sink's key events split into the runs that typed one card each: (time of the first
     event, the characters typed)."""
     groups = []
     last = None
-    for stamp, line in lines:
-        parts = line.split()
-        if len(parts) != 4 or parts[0] != "HOOK" or parts[3] != "DOWN":
-            continue
+    for stamp, char in key_downs(lines):
         if last is None or stamp - last > gap_ms:
             groups.append([stamp, ""])
         last = stamp
-        key = int(parts[1], 16)
-        if key != 0x14:  # Caps Lock frames every character
-            groups[-1][1] += chr(key)
+        groups[-1][1] += char
     return groups
 
 
@@ -105,19 +109,6 @@ def clusters(values, width=50):
     return dict(sorted(bins.items()))
 
 
-def program_arguments():
-    """The command line every benchmark of the whole program starts from: where its pieces are."""
-    parser = argparse.ArgumentParser()
-    for name in ("--cardwick", "--uidriver", "--sink", "--sim"):
-        parser.add_argument(name, required=True)
-    return parser
-
-
-def environment(args):
-    return Environment(["--cardwick", args.cardwick, "--uidriver", args.uidriver, "--sink", args.sink,
-                        "--sim", args.sim])
-
-
 def card_replies(sim):
     """(time in ms, card ID) of every "F" reply that carried a card."""
     return [(t, data[5:-3].decode()) for t, kind, data in sim.entries()
@@ -134,11 +125,11 @@ def typing_session(name, env, sink_title, *sim_args):
 
 
 def main():
-    parser = program_arguments()
+    parser = argparse.ArgumentParser()
     parser.add_argument("--cards", type=int, default=1000)
     parser.add_argument("--cpu-seconds", type=float, default=60)
-    args = parser.parse_args()
-    env = environment(args)
+    args, rest = parser.parse_known_args()
+    env = Environment(rest)
     result = {}
     # ---- CPU: reading with a reader that answers every poll, then disconnected ----
     with Session("CPU", env=env, settings=standard_settings(show=False, suffix=True)) as s:

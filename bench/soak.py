@@ -17,6 +17,7 @@ when every card presented was typed exactly once, in order (a card still in flig
 missing at the very end, never in the middle). Prints a table and one JSON line; exits 1 when the
 run fails."""
 
+import argparse
 import json
 import os
 import re
@@ -27,8 +28,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from cardwick_bench import card_replies, environment, program_arguments, typing_session, wineserver_pid  # noqa: E402
-from cardwick_e2e import Failure  # noqa: E402
+from cardwick_bench import card_replies, key_downs, typing_session, wineserver_pid  # noqa: E402
+from cardwick_e2e import Environment, Failure  # noqa: E402
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
 
@@ -73,18 +74,7 @@ def linux_stats(pid, server):
 def typed_cards(lines):
     """The card IDs the sink's keyboard hook saw, each ended by its Enter. Split on the Enter rather
     than on pauses: on a loaded machine the log's lines arrive in bursts."""
-    cards, current = [], ""
-    for _, line in lines:
-        parts = line.split()
-        if len(parts) != 4 or parts[0] != "HOOK" or parts[3] != "DOWN":
-            continue
-        key = int(parts[1], 16)
-        if key == 0x0D:
-            cards.append(current)
-            current = ""
-        elif key != 0x14:  # Caps Lock frames every character
-            current += chr(key)
-    return cards
+    return "".join(char for _, char in key_downs(lines)).split("\r")[:-1]
 
 
 def cardwick_linux_pid(timeout_s=10.0):
@@ -146,15 +136,15 @@ def judge(samples, warmup_s):
 
 
 def main():
-    parser = program_arguments()
+    parser = argparse.ArgumentParser()
     parser.add_argument("--procstats", required=True)
     parser.add_argument("--minutes", type=float, default=60)
     parser.add_argument("--interval-s", type=float, default=60)
     parser.add_argument("--warmup-min", type=float, default=5)
     parser.add_argument("--no-cards", action="store_true",
                         help="the reader answers every poll without a card: what a poll costs, apart from a card")
-    args = parser.parse_args()
-    env = environment(args)
+    args, rest = parser.parse_known_args()
+    env = Environment(rest)
     duration_s = args.minutes * 60
     samples = []
     # Two polls a second, a new card for each, with room to spare.

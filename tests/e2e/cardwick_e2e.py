@@ -55,6 +55,11 @@ def wait_until(predicate, timeout_s, what, interval_s=0.05):
         time.sleep(interval_s)
 
 
+def typed(cards):
+    """What KeySink shows for these cards, each followed by its Enter."""
+    return "".join(card + "\r" for card in cards)
+
+
 def unescape(text):
     """The UI driver's and KeySink's escapes: \\t \\n \\r \\\\ and \\xNN."""
     return re.sub(r"\\(x[0-9A-Fa-f]{2}|.)",
@@ -183,9 +188,6 @@ class ReaderSim:
         """(time in ms, command letter) of every command frame received."""
         return [(t, chr(data[4])) for t, kind, data in self.entries() if kind == "RX" and len(data) > 4]
 
-    def notes(self):
-        return [text for _, kind, text in self.entries() if kind == "NOTE"]
-
     def wait_for_commands(self, count, timeout_s):
         return wait_until(lambda: len(self.commands()) >= count and self.commands(), timeout_s,
                           "%d commands at reader-sim" % count)
@@ -200,29 +202,49 @@ class ReaderSim:
                 self.process.wait()
 
 
-class UiDriver:
-    """The UI driver under Wine, one command a line."""
+class WineTool:
+    """A test tool under Wine that takes one command a line and ends each answer with a line of its
+    own: Wine's helper processes share its output, so it is never read to the end."""
 
-    def __init__(self, env):
-        self.process = subprocess.Popen(["wine", env.uidriver], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.output = LineReader(self.process.stdout, "uidriver")
+    def __init__(self, name, argv):
+        self.process = subprocess.Popen(["wine"] + argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.output = LineReader(self.process.stdout, name)
 
-    def call(self, command, timeout_s=30, allow_error=False):
+    def ask(self, command, last, timeout_s=30):
+        """The lines of the answer, and the last line (the first that `last` accepts)."""
         self.process.stdin.write((command + "\n").encode("latin-1"))
         self.process.stdin.flush()
-        rows = []
+        lines = []
         while True:
             try:
                 _, line = self.output.read(timeout_s)
             except Failure as e:
                 raise Failure("%s (%r)" % (e, command))
-            if line.startswith("| "):
-                rows.append(line[2:])
-            elif line == "ok" or line.startswith("error"):
-                if line != "ok" and not allow_error:
-                    raise Failure("uidriver %r: %s" % (command, line))
-                return rows if line == "ok" else None
+            if last(line):
+                return lines, line
+            lines.append(line)
+
+    def close(self):
+        if self.process.poll() is None:
+            try:
+                self.ask("quit", lambda line: line in ("ok", "BYE"), timeout_s=10)
+                self.process.wait(10)
+            except (Failure, OSError, subprocess.TimeoutExpired):
+                self.process.kill()
+
+
+class UiDriver(WineTool):
+    """The UI driver: data lines start with "| ", the answer ends with "ok" or "error ..."."""
+
+    def __init__(self, env):
+        super().__init__("uidriver", [env.uidriver])
+
+    def call(self, command, timeout_s=30, allow_error=False):
+        lines, last = self.ask(command, lambda line: line == "ok" or line.startswith("error"), timeout_s)
+        if last != "ok" and not allow_error:
+            raise Failure("uidriver %r: %s" % (command, last))
+        return [line[2:] for line in lines if line.startswith("| ")] if last == "ok" else None
 
     @staticmethod
     def values(rows):
@@ -274,14 +296,6 @@ class UiDriver:
 
     def tray_icons(self):
         return [row.split("\t") for row in self.call("tray")]
-
-    def close(self):
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
 
 
 class Form:
@@ -353,6 +367,15 @@ class MainWindow(Form):
     def panels(self):
         return [text for _, _, text in self.ui.status(self.hwnd_of("sbStatus"))]
 
+    def check_disconnected(self):
+        """Disconnected after the link dropped: reading stopped, fields empty, Connect enabled."""
+        check(self.panels()[0] == "Disconnected", "panels %r" % self.panels())
+        check(self.text("btnReadCardID") == "Read Card ID", "read button %r" % self.text("btnReadCardID"))
+        check(self.fields() == ("", "", "", ""), "fields %r" % (self.fields(),))
+        states = self.states()
+        check(states["btnConnect"]["enabled"] and not states["btnDisconnect"]["enabled"],
+              "buttons after the link dropped")
+
 
 def find_main_window(ui, timeout_s=10):
     """The main window, once it is visible and active (it brings itself to the front when shown)."""
@@ -364,17 +387,16 @@ def find_main_window(ui, timeout_s=10):
     return MainWindow(ui, wait_until(found, timeout_s, "the main window to become active", 0.1))
 
 
-class ChangeWatcher:
-    """Samples something over and over with a UI driver of its own and keeps every value it showed,
-    with the time it was first seen, so that a state that lasts one poll is not missed.
+class StatusWatcher:
+    """Samples the status bar's panels over and over with a UI driver of its own and keeps every
+    value it showed, with the time it was first seen, so that a state that lasts one poll is not
+    missed."""
 
-    make_sample is given the watcher's own driver once and returns the function to call per sample."""
-
-    def __init__(self, env, make_sample, interval=0.03):
+    def __init__(self, env, bar, interval=0.03):
         self.ui = UiDriver(env)
-        self.sample = make_sample(self.ui)
+        self.bar = bar
         self.interval = interval
-        self.history = []  # (time in ms, value) at every change
+        self.history = []  # (time in ms, panel texts) at every change
         self.running = True
         self.error = None
         self.thread = threading.Thread(target=self._watch, daemon=True)
@@ -385,11 +407,10 @@ class ChangeWatcher:
         # the failure is kept and raised to the test.
         try:
             while self.running:
-                value = self.sample()
+                value = [text for _, _, text in self.ui.status(self.bar)]
                 if not self.history or self.history[-1][1] != value:
                     self.history.append((now_ms(), value))
-                if self.interval:
-                    time.sleep(self.interval)
+                time.sleep(self.interval)
         except Exception as e:
             self.error = e
 
@@ -398,19 +419,10 @@ class ChangeWatcher:
             raise Failure("the watcher stopped sampling: %r" % self.error)
 
     def stop(self):
-        """Ends the sampling; returns the values seen, in order."""
         self.running = False
         self.thread.join(10)
         self.ui.close()
         self.check_sampling()
-        return [value for _, value in self.history]
-
-
-class StatusWatcher(ChangeWatcher):
-    """Every text each panel of the status bar showed."""
-
-    def __init__(self, env, bar):
-        super().__init__(env, lambda ui: lambda: [text for _, _, text in ui.status(bar)])
 
     def lines(self, panel=1):
         """Every text one panel showed. A change of another panel alone is not a new line: the
@@ -423,28 +435,18 @@ class StatusWatcher(ChangeWatcher):
         return lines
 
 
-class KeySink:
-    """KeySink under Wine: the focused window that records the keys Cardwick types."""
+class KeySink(WineTool):
+    """KeySink: the focused window that records the keys Cardwick types."""
 
     def __init__(self, env, title="Key Sink", log=None):
         """log: a Windows path that KeySink appends every key event to as it arrives."""
-        self.process = subprocess.Popen(["wine", env.sink, "--title", title] + (["--log", log] if log else []),
-                                        stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.output = LineReader(self.process.stdout, "KeySink")
+        super().__init__("KeySink", [env.sink, "--title", title] + (["--log", log] if log else []))
         _, line = self.output.read(30)
         check(line.startswith("READY "), "KeySink did not start: " + line)
         self.hwnd = "0x" + line.split()[1].lower()
 
-    def _command(self, command, sentinel, timeout_s=30):
-        self.process.stdin.write((command + "\n").encode())
-        self.process.stdin.flush()
-        lines = []
-        while True:
-            _, line = self.output.read(timeout_s)
-            if line == sentinel:
-                return lines
-            lines.append(line)
+    def _command(self, command, sentinel):
+        return self.ask(command, lambda line: line == sentinel)[0]
 
     def focus(self, ui):
         """Takes the keyboard focus and keeps it: a window hidden just before may hand the
@@ -464,17 +466,6 @@ class KeySink:
             if line.startswith("TEXT "):
                 return unescape(line[5:])
         return ""
-
-    def close(self):
-        if self.process.poll() is None:
-            try:
-                self._command("quit", "BYE", timeout_s=10)
-            except Failure:
-                pass
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
 
 
 class Cardwick:

@@ -4,6 +4,7 @@ while the window is hidden, its link opened through the shell and shown visited;
 dialog's defaults, port list, tab order and keys, OK and the start-up registration, Test and
 Auto-Detect against reader-sims on the prefix's COM ports, with the cancel and the nested scan."""
 
+import configparser
 import os
 import time
 
@@ -76,15 +77,10 @@ class Dialog(Form):
 
 def ini_sections(env):
     """The settings file as [(section, [(key, value)])] in file order."""
-    sections = []
-    with open(env.ini, encoding="latin-1") as f:
-        for line in f.read().splitlines():
-            if line.startswith("["):
-                sections.append((line.strip("[]"), []))
-            elif "=" in line:
-                key, _, value = line.partition("=")
-                sections[-1][1].append((key, value))
-    return sections
+    ini = configparser.ConfigParser(interpolation=None)
+    ini.optionxform = str
+    ini.read(env.ini, encoding="latin-1")
+    return [(section, list(ini[section].items())) for section in ini.sections()]
 
 
 with Session("settings dialog and About box", sim=None, cardwick=False) as s:

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""An unattended desk with "Reconnect automatically": Cardwick reads from the notification area while
-the user types in another window, and the reader's line is pulled. When a reader is back on the port,
-the drop's box closes by itself, the foreground goes back to the user's window, and only then are
-cards typed: into that window, each exactly once. A reply that comes 1.5 s late after the reconnect is
-read, not taken for a time-out."""
+"""An unattended desk with "Reconnect automatically", set while Cardwick runs: it reads from the
+notification area while the user types in another window, and the reader's line is pulled. When a
+reader is back on the port, the drop's box closes by itself, the foreground goes back to the user's
+window, and only then are cards typed: into that window, each exactly once. The first try comes 5 s
+after the drop; a reply that comes 1.5 s late after the reconnect is read, not taken for a
+time-out."""
 
-from cardwick_e2e import DEVICE_UNPLUGGED, IDENTITY, MainWindow, Session, check, standard_settings, wait_until
+from cardwick_e2e import DEVICE_UNPLUGGED, IDENTITY, MainWindow, Session, check, standard_settings, typed, wait_until
 
 BEFORE = ["0004211311", "0013377642"]
 # Cards from the very first poll: a card typed before the foreground is back would land elsewhere.
@@ -15,13 +16,7 @@ LATE_MS = 1500
 LATE_REPLY = 4
 
 
-def typed(cards):
-    return "".join(card + "\r" for card in cards)
-
-
-general, ports = standard_settings(show=False, suffix=True)
-general["Reconnect automatically"] = "1"
-with Session("reconnecting by itself at an unattended desk", settings=(general, ports),
+with Session("reconnecting by itself at an unattended desk", settings=standard_settings(show=False, suffix=True),
              sim=("--cards", ",".join(BEFORE)), sink=True) as s:
     ui, sink = s.ui, s.sink
 
@@ -30,7 +25,11 @@ with Session("reconnecting by itself at an unattended desk", settings=(general, 
         check(not ui.visible_main_caption(), "the main window is shown")
 
     with s.step("the line pulled: the 'Device unplugged!' box takes the foreground"):
-        s.sim.stop()
+        # Read at the drop, not at start-up.
+        s.general["Reconnect automatically"] = "1"
+        s.write_settings()
+        pulled = s.sim
+        pulled.stop()
         box = ui.expect_message_box("Error", "error", DEVICE_UNPLUGGED, timeout_ms=3000)
         # The box has the foreground; the main window it brought out of the notification area owns it.
         main = s.main = MainWindow(ui, ui.window(box["hwnd"])["owner"])
@@ -42,6 +41,11 @@ with Session("reconnecting by itself at an unattended desk", settings=(general, 
                 "the new cards are typed into it exactly once"):
         sim = s.plug("--cards", ",".join(AFTER), "--late", str(LATE_MS), "--fault-at", str(LATE_REPLY))
         wait_until(lambda: [c for _, c in sim.commands()[:2]] == ["B", "V"], 12, "a try to reconnect")
+        # On reader-sim's clock, from the pull to the try: the link drops at most a poll after the
+        # pull and tries 5 s after the drop. Earlier is a shorter interval; a second interval
+        # (10 s) ends after 10000.
+        tried = sim.commands()[0][0] - pulled.entries()[-1][0]
+        check(4900 <= tried < 9000, "the first try came %.0f ms after the pull" % tried)
         # Nobody touches anything: the box goes, the sink gets the foreground back.
         wait_until(lambda: ui.message_box(0) is None, 5, "the box to close by itself")
         wait_until(lambda: ui.active_window() == sink.hwnd, 5, "the foreground back at the sink")

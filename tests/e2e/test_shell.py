@@ -11,6 +11,8 @@ from cardwick_e2e import (INVALID_PORT_SETTINGS, MAIN_CAPTION, Session, check, f
 
 ABOUT_CAPTION = "About Orvela Cardwick"
 WS_MINIMIZE = 0x20000000
+WM_SYSCOMMAND = 0x112
+SC_MINIMIZE = 0xF020
 BS_DEFPUSHBUTTON = 0x1
 
 # Shown at start-up, but no port settings: the start-up warning comes while the window is being
@@ -51,7 +53,7 @@ with Session("the shell: start-up, showing, closing, modality, exit",
 
     with s.step("a minimised window is restored by tray Show and by a double click"):
         for how, command in (("tray menu Show", "traymenu 0 DOWN RETURN"), ("double click", "traydblclick 0")):
-            ui.call("minimize " + main.hwnd)
+            ui.call("send %s %d %d 0" % (main.hwnd, WM_SYSCOMMAND, SC_MINIMIZE))
             wait_until(lambda: minimised(main.hwnd), 5, "the window to minimise")
             ui.call(command)
             wait_until(lambda: not minimised(main.hwnd), 5, "%s to restore the window" % how)

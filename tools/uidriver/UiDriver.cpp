@@ -755,13 +755,6 @@ const std::map<std::string, TCommand>& Commands() {
                   throw ECommand("no answer");
               return TRows{std::to_string(result)};
           }}},
-        {"minimize",
-         {"minimize HWND: minimises a top-level window as its minimise box does (posted)",
-          [](std::string& rest) {
-              HWND window = ParseHandle(RequireWord(rest, "window"));
-              PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-              return TRows{};
-          }}},
         {"settext",
          {"settext HWND TEXT: replaces a window's text behind its program's back",
           [](std::string& rest) {
