@@ -676,7 +676,7 @@ class Session(Run):
         self.env = env or Environment()
         self.general, self.ports = settings or (None, None)
         self.sim_args, self.sink_args, self.cardwick_args = sim, sink, cardwick
-        self.sims, self.watchers = [], []
+        self.watchers = []
         self.sim = self.sink = self.cardwick = self.main = None
 
     def __enter__(self):
@@ -715,7 +715,6 @@ class Session(Run):
         reaches it. The reader plugged in before stays as it is until it is stopped."""
         sim = ReaderSim(self.env, *args, port=port)
         self.on_exit(sim.stop)
-        self.sims.append(sim)
         self.sim = sim
         return sim
 
