@@ -162,7 +162,7 @@ def main():
                 break
         # The menu's accelerator key reaches the sink's hook too: count only what came before it.
         typing_ended = time.monotonic_ns() / 1e6
-        s.exit_from_tray(tries=5)
+        s.exit_from_tray(tries=5, wait_s=6)
         replies = card_replies(s.sim)
     expected = [card for _, card in replies]
     groups = card_groups([(t, line) for t, line in sink_log.lines if t < typing_ended])

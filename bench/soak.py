@@ -181,7 +181,7 @@ def main():
             time.sleep(max(0.0, next_sample - time.monotonic()))
         exit_ms = time.monotonic_ns() / 1e6
         try:
-            s.exit_from_tray(tries=5)
+            s.exit_from_tray(tries=5, wait_s=6)
             exited = True
         except Failure as e:
             print("Exit: %s" % e, flush=True)

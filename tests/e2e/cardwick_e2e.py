@@ -657,7 +657,7 @@ class Run:
                 action()
             except Exception as e:  # a cleanup must not hide the failure
                 print("cleanup: %s" % e, file=sys.stderr)
-        if kind is None:
+        if kind is None and self.passed:
             print("== %s: %d steps passed" % (self.name, self.passed), flush=True)
         elif kind is Failure:
             sys.exit(1)
@@ -751,18 +751,19 @@ class Session(Run):
             self.sink.focus(self.ui)
         return started
 
-    def exit_from_tray(self, tries=1, reader_quiet=False):
+    def exit_from_tray(self, tries=1, wait_s=15, reader_quiet=False):
         """Exit from the tray menu: the program ends with 0, no box on the way, no icon left, and
         (reader_quiet) no command reaches the reader after the menu closed; a poll sent just before
         may be logged just after, so only where no poll is due. A card typed into the open menu can
-        pick another item (Enter is "Show"): tries says how often to open it."""
+        pick another item (Enter is "Show"): tries says how often to open it, wait_s how long each
+        try waits for the end."""
         # A watcher that failed fails here; one still sampling would fail once the window is gone.
         for stop in self.watchers:
             stop()
         for _ in range(tries):
             self.ui.call("traymenu 0 X")
             sent = len(self.sim.commands()) if self.sim else 0
-            deadline = time.monotonic() + 15
+            deadline = time.monotonic() + wait_s
             while self.cardwick.running() and time.monotonic() < deadline:
                 check(self.ui.message_box(0) is None, "a message box after Exit")
                 time.sleep(0.1)
