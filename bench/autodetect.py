@@ -9,68 +9,46 @@ Prints a table and one JSON line."""
 import json
 import os
 import statistics
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from cardwick_e2e import Cardwick, Environment, ReaderSim, UiDriver, check, find_main_window, wait_until  # noqa
+from cardwick_e2e import Form, Session, check, find_main_window, set_serial_map, wait_until  # noqa: E402
 
-SERIAL_MAP = "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"
 FLOOR_MS = 300
 TOLERANCE_MS = 40
 
 
-def reg(*args):
-    return subprocess.run(["wine", "reg"] + list(args), capture_output=True, text=True, errors="replace")
+class Dialog(Form):
+    PLACES = {"btnAutoDetect": (111, 104), "btnCancel": (127, 320)}
 
 
-def set_serial_map(values):
-    for line in reg("query", SERIAL_MAP).stdout.splitlines():
-        if "    REG_SZ    " in line:
-            reg("delete", SERIAL_MAP, "/v", line.strip().split("    ")[0], "/f")
-    for name, data in values.items():
-        reg("add", SERIAL_MAP, "/v", name, "/d", data, "/f")
-
-
-env = Environment()
 runs = int(os.environ.get("AUTODETECT_RUNS", "3"))
-general = {"Load on Windows startup": "0", "Show on startup": "1", "Suffix Carriage Return": "0"}
-env.write_settings(general, {"Port": "COM9", "Baud rate": "19200", "Parity": "Even"})
-set_serial_map({"\\Device\\Serial1": "COM2", "\\Device\\Serial4": "COM5", "\\Device\\Serial5": "COM6",
-                "\\Device\\Serial6": "COM7"})
-sims = {}
-for port, args in (("COM5", ["--silent"]), ("COM6", []), ("COM7", [])):
-    env.port = port
-    sims[port] = ReaderSim(env, *args)
-ui = UiDriver(env)
-cardwick = Cardwick(env)
 gaps, totals = [], []
-try:
-    main = find_main_window(ui, 30)
+general = {"Load on Windows startup": "0", "Show on startup": "1", "Suffix Carriage Return": "0"}
+with Session("Auto-Detect", settings=(general, {"Port": "COM9", "Baud rate": "19200", "Parity": "Even"}),
+             sim=None, cardwick=False) as s:
+    set_serial_map(s.env, {"\\Device\\Serial1": "COM2", "\\Device\\Serial4": "COM5",
+                           "\\Device\\Serial5": "COM6", "\\Device\\Serial6": "COM7"})
+    sims = {port: s.plug(*args, port=port) for port, args in (("COM5", ["--silent"]), ("COM6", []), ("COM7", []))}
+    s.start_cardwick()
+    main = find_main_window(s.ui, 30)
     for run in range(runs):
         main.click("btnProperties")
-        dialog = ui.values(ui.call("wait 5000 Properties"))["hwnd"]
-        buttons = {c["text"]: c["hwnd"] for c in ui.controls(dialog)}
-        before = {p: len(s.commands()) for p, s in sims.items()}
+        dialog = Dialog(s.ui, s.ui.values(s.ui.call("wait 5000 Properties"))["hwnd"])
+        before = {p: len(sim.commands()) for p, sim in sims.items()}
         start = time.monotonic()
-        ui.call("click " + buttons["&Auto-Detect"])
-        wait_until(lambda: ui.call("text " + buttons["&Auto-Detect"])[0] == "&Cancel", 5, "the scan to start")
-        wait_until(lambda: ui.call("text " + buttons["&Auto-Detect"])[0] == "&Auto-Detect", 60, "the scan to end",
-                   0.02)
+        dialog.click("btnAutoDetect")
+        wait_until(lambda: dialog.text("btnAutoDetect") == "&Cancel", 5, "the scan to start")
+        wait_until(lambda: dialog.text("btnAutoDetect") == "&Auto-Detect", 60, "the scan to end", 0.02)
         totals.append((time.monotonic() - start) * 1000)
-        sent = {p: s.commands()[before[p]:] for p, s in sims.items()}
+        sent = {p: sim.commands()[before[p]:] for p, sim in sims.items()}
         check([len(sent[p]) for p in ("COM5", "COM6", "COM7")] == [12, 5, 0],
               "commands per port %r" % {p: len(c) for p, c in sent.items()})
         times = [t for t, _ in sent["COM5"] + sent["COM6"]]
         gaps += [b - a for a, b in zip(times, times[1:])]
-        ui.call("click " + buttons["&Cancel"])
-        wait_until(lambda: ui.window(dialog)["visible"] == "0", 5, "the dialog to close")
-finally:
-    cardwick.kill()
-    ui.close()
-    for s in sims.values():
-        s.stop()
+        dialog.click("btnCancel")
+        wait_until(lambda: not dialog.visible(), 5, "the dialog to close")
 
 attempts = 17
 floor_total = attempts * FLOOR_MS

@@ -20,8 +20,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from cardwick_e2e import (Cardwick, Environment, KeySink, ReaderSim, UiDriver, find_main_window,  # noqa: E402
-                          standard_settings, wait_until)
+from cardwick_e2e import Environment, Session, standard_settings, wait_until  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -70,21 +69,25 @@ class SinkLog:
                 self.lines.append((time.monotonic_ns() / 1e6, raw.decode().strip()))
 
 
+def key_downs(lines):
+    """(time, character) of every key the sink's hook saw go down, Caps Lock left out: it frames
+    every character."""
+    for stamp, line in lines:
+        parts = line.split()
+        if len(parts) == 4 and parts[0] == "HOOK" and parts[3] == "DOWN" and int(parts[1], 16) != 0x14:
+            yield stamp, chr(int(parts[1], 16))
+
+
 def card_groups(lines, gap_ms=100):
-    """The sink's hook events split into the runs that typed one card each: (time of the first
+    """The sink's key events split into the runs that typed one card each: (time of the first
     event, the characters typed)."""
     groups = []
     last = None
-    for stamp, line in lines:
-        parts = line.split()
-        if len(parts) != 4 or parts[0] != "HOOK" or parts[3] != "DOWN":
-            continue
+    for stamp, char in key_downs(lines):
         if last is None or stamp - last > gap_ms:
             groups.append([stamp, ""])
         last = stamp
-        key = int(parts[1], 16)
-        if key != 0x14:  # Caps Lock frames every character
-            groups[-1][1] += chr(key)
+        groups[-1][1] += char
     return groups
 
 
@@ -106,114 +109,76 @@ def clusters(values, width=50):
     return dict(sorted(bins.items()))
 
 
-def program_arguments():
-    """The command line every benchmark of the whole program starts from: where its pieces are."""
-    parser = argparse.ArgumentParser()
-    for name in ("--cardwick", "--uidriver", "--sink", "--sim"):
-        parser.add_argument(name, required=True)
-    return parser
+def card_replies(sim):
+    """(time in ms, card ID) of every "F" reply that carried a card."""
+    return [(t, data[5:-3].decode()) for t, kind, data in sim.entries()
+            if kind == "TX" and data[4:5] == b"F" and len(data) > 8]
 
 
-def environment(args):
-    return Environment(["--cardwick", args.cardwick, "--uidriver", args.uidriver, "--sink", args.sink,
-                        "--sim", args.sim])
-
-
-def start_typing(env, cleanups, sink_title, *sim_args):
-    """reader-sim with these arguments, the UI driver, KeySink focused and logging every key event
-    through a FIFO, then Cardwick: each piece's stop added to cleanups as it starts."""
+def typing_session(name, env, sink_title, *sim_args):
+    """A session reading from reader-sim with these arguments into KeySink, which logs every key
+    event through a FIFO; and that log."""
     sink_log = SinkLog(os.path.join(env.work, "keys.fifo"))
-    sim = ReaderSim(env, *sim_args)
-    cleanups.append(sim.stop)
-    ui = UiDriver(env)
-    cleanups.append(ui.close)
-    sink = KeySink(env, title=sink_title, log="Z:" + sink_log.path.replace("/", "\\"))
-    cleanups.append(sink.close)
-    sink.focus(ui)
-    cardwick = Cardwick(env)
-    cleanups.append(cardwick.kill)
-    return sink_log, sim, ui, cardwick
+    session = Session(name, env=env, settings=standard_settings(show=False, suffix=True), sim=sim_args,
+                      sink={"title": sink_title, "log": "Z:" + sink_log.path.replace("/", "\\")})
+    return session, sink_log
 
 
 def main():
-    parser = program_arguments()
+    parser = argparse.ArgumentParser()
     parser.add_argument("--cards", type=int, default=1000)
     parser.add_argument("--cpu-seconds", type=float, default=60)
-    args = parser.parse_args()
-    env = environment(args)
+    args, rest = parser.parse_known_args()
+    env = Environment(rest)
     result = {}
-    cleanups = []
-    try:
-        # ---- CPU: reading with a reader that answers every poll, then disconnected ----
-        general, ports = standard_settings(show=False, suffix=True)
-        env.write_settings(general, ports)
-        sim = ReaderSim(env)
-        cleanups.append(sim.stop)
-        ui = UiDriver(env)
-        cleanups.append(ui.close)
-        cardwick = Cardwick(env)
-        cleanups.append(cardwick.kill)
-        sim.wait_for_commands(4, 30)
+    # ---- CPU: reading with a reader that answers every poll, then disconnected ----
+    with Session("CPU", env=env, settings=standard_settings(show=False, suffix=True)) as s:
+        s.sim.wait_for_commands(4, 30)
         time.sleep(2)
-        pids = {"Cardwick": cardwick.process.pid, "wineserver": wineserver_pid(), "reader-sim": sim.process.pid}
+        pids = {"Cardwick": s.cardwick.process.pid, "wineserver": wineserver_pid(), "reader-sim": s.sim.process.pid}
         print("measuring CPU while reading for %.0f s" % args.cpu_seconds, flush=True)
-        polls_before = len(sim.commands())
-        reading = measure_cpu(pids, args.cpu_seconds)
-        polls = len(sim.commands()) - polls_before
-        ui.call("traydblclick 0")
-        main_window = find_main_window(ui)
+        polls_before = len(s.sim.commands())
+        result["cpu_percent_reading"] = measure_cpu(pids, args.cpu_seconds)
+        result["polls_per_second_reading"] = (len(s.sim.commands()) - polls_before) / args.cpu_seconds
+        main_window = s.show_main()
         main_window.click("btnDisconnect")
         wait_until(lambda: main_window.panels()[0] == "Disconnected", 5, "Disconnected")
         main_window.click("btnHide")
         time.sleep(1)
         print("measuring CPU while disconnected for %.0f s" % args.cpu_seconds, flush=True)
-        disconnected = measure_cpu(pids, args.cpu_seconds)
-        result["cpu_percent_reading"] = reading
-        result["cpu_percent_disconnected"] = disconnected
-        result["polls_per_second_reading"] = polls / args.cpu_seconds
-        ui.call("traymenu 0 X")
-        cardwick.wait_exit(20)
-        sim.stop()
+        result["cpu_percent_disconnected"] = measure_cpu(pids, args.cpu_seconds)
+        s.exit_from_tray()
 
-        # ---- cards: exactly once, in order, and the latency of each ----
-        sink_log, sim, ui, cardwick = start_typing(
-            env, cleanups, "Cardwick benchmark sink",
-            "--generate", str(args.cards), "--max-seconds", str(int(args.cards * 0.5 + 600)))
+    # ---- cards: exactly once, in order, and the latency of each ----
+    session, sink_log = typing_session("cards", env, "Cardwick benchmark sink", "--generate", str(args.cards),
+                                       "--max-seconds", str(int(args.cards * 0.5 + 600)))
+    with session as s:
         print("typing %d cards (about %.0f s)" % (args.cards, args.cards * 0.5 + 5), flush=True)
         deadline = time.monotonic() + args.cards * 0.5 + 120
         while time.monotonic() < deadline:
             time.sleep(2)
-            replies = [e for e in sim.entries() if e[1] == "TX" and e[2][4:5] == b"F" and len(e[2]) > 8]
+            replies = card_replies(s.sim)
             if len(replies) >= args.cards and time.monotonic_ns() / 1e6 - replies[-1][0] > 2000:
                 break
         # The menu's accelerator key reaches the sink's hook too: count only what came before it.
         typing_ended = time.monotonic_ns() / 1e6
-        ui.call("traymenu 0 X")
-        cardwick.wait_exit(20)
-        replies = [(t, data[5:-3].decode()) for t, kind, data in sim.entries()
-                   if kind == "TX" and data[4:5] == b"F" and len(data) > 8]
-        expected = [card for _, card in replies]
-        groups = card_groups([(t, line) for t, line in sink_log.lines if t < typing_ended])
-        typed = [chars.rstrip("\r") for _, chars in groups]
-        result["cards_sent"] = len(expected)
-        result["cards_typed"] = len(typed)
-        result["cards_exactly_once_in_order"] = typed == expected
-        result["cards_missing"] = len([c for c in expected if c not in set(typed)])
-        result["cards_extra"] = len(typed) - len(expected)
-        if typed != expected:
-            print("typed   ", typed[:5], "...", typed[-3:])
-            print("expected", expected[:5], "...", expected[-3:])
-        latencies = []
-        if typed == expected:
-            latencies = [group[0] - reply[0] for group, reply in zip(groups, replies)]
-            result["latency_ms"] = distribution(latencies)
-            result["latency_histogram_50ms"] = clusters(latencies)
-    finally:
-        for cleanup in reversed(cleanups):
-            try:
-                cleanup()
-            except Exception:
-                pass
+        s.exit_from_tray(tries=5, wait_s=6)
+        replies = card_replies(s.sim)
+    expected = [card for _, card in replies]
+    groups = card_groups([(t, line) for t, line in sink_log.lines if t < typing_ended])
+    typed = [chars.rstrip("\r") for _, chars in groups]
+    result["cards_sent"] = len(expected)
+    result["cards_typed"] = len(typed)
+    result["cards_exactly_once_in_order"] = typed == expected
+    result["cards_missing"] = len([c for c in expected if c not in set(typed)])
+    result["cards_extra"] = len(typed) - len(expected)
+    if typed != expected:
+        print("typed   ", typed[:5], "...", typed[-3:])
+        print("expected", expected[:5], "...", expected[-3:])
+    if typed == expected:
+        latencies = [group[0] - reply[0] for group, reply in zip(groups, replies)]
+        result["latency_ms"] = distribution(latencies)
+        result["latency_histogram_50ms"] = clusters(latencies)
 
     print()
     print("%-34s %s" % ("measure", "value"))

@@ -17,6 +17,7 @@ when every card presented was typed exactly once, in order (a card still in flig
 missing at the very end, never in the middle). Prints a table and one JSON line; exits 1 when the
 run fails."""
 
+import argparse
 import json
 import os
 import re
@@ -27,8 +28,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from cardwick_bench import environment, program_arguments, start_typing, wineserver_pid  # noqa: E402
-from cardwick_e2e import standard_settings  # noqa: E402
+from cardwick_bench import card_replies, key_downs, typing_session, wineserver_pid  # noqa: E402
+from cardwick_e2e import Environment, Failure  # noqa: E402
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
 
@@ -73,18 +74,7 @@ def linux_stats(pid, server):
 def typed_cards(lines):
     """The card IDs the sink's keyboard hook saw, each ended by its Enter. Split on the Enter rather
     than on pauses: on a loaded machine the log's lines arrive in bursts."""
-    cards, current = [], ""
-    for _, line in lines:
-        parts = line.split()
-        if len(parts) != 4 or parts[0] != "HOOK" or parts[3] != "DOWN":
-            continue
-        key = int(parts[1], 16)
-        if key == 0x0D:
-            cards.append(current)
-            current = ""
-        elif key != 0x14:  # Caps Lock frames every character
-            current += chr(key)
-    return cards
+    return "".join(char for _, char in key_downs(lines)).split("\r")[:-1]
 
 
 def cardwick_linux_pid(timeout_s=10.0):
@@ -110,12 +100,6 @@ def cardwick_linux_pid(timeout_s=10.0):
         if time.monotonic() >= deadline:
             raise RuntimeError("no process runs Cardwick.exe in " + os.environ["WINEPREFIX"])
         time.sleep(0.2)
-
-
-def card_replies(sim):
-    """(time in ms, card ID) of every "F" reply that carried a card."""
-    return [(t, data[5:-3].decode()) for t, kind, data in sim.entries()
-            if kind == "TX" and data[4:5] == b"F" and len(data) > 8]
 
 
 def fit(points):
@@ -152,27 +136,24 @@ def judge(samples, warmup_s):
 
 
 def main():
-    parser = program_arguments()
+    parser = argparse.ArgumentParser()
     parser.add_argument("--procstats", required=True)
     parser.add_argument("--minutes", type=float, default=60)
     parser.add_argument("--interval-s", type=float, default=60)
     parser.add_argument("--warmup-min", type=float, default=5)
     parser.add_argument("--no-cards", action="store_true",
                         help="the reader answers every poll without a card: what a poll costs, apart from a card")
-    args = parser.parse_args()
-    env = environment(args)
+    args, rest = parser.parse_known_args()
+    env = Environment(rest)
     duration_s = args.minutes * 60
-    cleanups = []
     samples = []
-    try:
-        general, ports = standard_settings(show=False, suffix=True)
-        env.write_settings(general, ports)
-        # Two polls a second, a new card for each, with room to spare.
-        cards = int(duration_s * 2.2) + 200
-        script = ["--cards", ","] if args.no_cards else ["--generate", str(cards)]
-        sink_log, sim, ui, cardwick = start_typing(env, cleanups, "Cardwick soak sink", *script, "--cycle",
-                                                   "--max-seconds", str(int(duration_s + 900)))
-        sim.wait_for_commands(4, 30)
+    # Two polls a second, a new card for each, with room to spare.
+    cards = int(duration_s * 2.2) + 200
+    script = ["--cards", ","] if args.no_cards else ["--generate", str(cards)]
+    session, sink_log = typing_session("soak", env, "Cardwick soak sink", *script, "--cycle",
+                                       "--max-seconds", str(int(duration_s + 900)))
+    with session as s:
+        s.sim.wait_for_commands(4, 30)
         server = wineserver_pid()
         linux_pid = cardwick_linux_pid()
         start = time.monotonic()
@@ -182,12 +163,12 @@ def main():
                                                           "threads", "linux anon", "cards"), flush=True)
         while True:
             elapsed = time.monotonic() - start
-            if not cardwick.running():
+            if not s.cardwick.running():
                 raise RuntimeError("Cardwick ended by itself after %.0f s" % elapsed)
             sample = {"t": elapsed}
             sample.update(windows_stats(args.procstats))
             sample.update(linux_stats(linux_pid, server))
-            sample["cards_presented"] = len(card_replies(sim))
+            sample["cards_presented"] = len(card_replies(s.sim))
             sample["cards_typed"] = len(typed_cards(list(sink_log.lines)))
             samples.append(sample)
             print("%7.0f %12d %8d %5d %5d %8d %8d %12d %5d/%d" % (
@@ -199,25 +180,17 @@ def main():
             next_sample = start + min(len(samples) * args.interval_s, duration_s)
             time.sleep(max(0.0, next_sample - time.monotonic()))
         exit_ms = time.monotonic_ns() / 1e6
-        # Cards go on being typed into whatever has the focus, an open tray menu included (an Enter
-        # there picks "Show"): try the menu until the program has ended.
-        exited = False
-        for _ in range(5):
-            ui.call("traymenu 0 X")
-            if cardwick.wait_exit(6):
-                exited = True
-                break
-        replies = card_replies(sim)
-        presented = [card for _, card in replies]
-        # The menu's accelerator key reaches the sink's hook too: count only what came before it.
-        typed = typed_cards([(t, l) for t, l in sink_log.lines if t < exit_ms])
-        settled = [card for t, card in replies if t < exit_ms - 1500]
-    finally:
-        for cleanup in reversed(cleanups):
-            try:
-                cleanup()
-            except Exception:
-                pass
+        try:
+            s.exit_from_tray(tries=5, wait_s=6)
+            exited = True
+        except Failure as e:
+            print("Exit: %s" % e, flush=True)
+            exited = False
+        replies = card_replies(s.sim)
+    presented = [card for _, card in replies]
+    # The menu's accelerator key reaches the sink's hook too: count only what came before it.
+    typed = typed_cards([(t, line) for t, line in sink_log.lines if t < exit_ms])
+    settled = [card for t, card in replies if t < exit_ms - 1500]
 
     # Exactly once and in order: what was typed is the start of what was presented, and reaches
     # at least every card presented more than 1.5 s before Exit.

@@ -8,6 +8,7 @@ their output is read line by line up to a sentinel, never to the end of the stre
 """
 
 import argparse
+import contextlib
 import os
 import queue
 import re
@@ -24,6 +25,8 @@ INVALID_PORT_SETTINGS = "Invalid Port Settings!\n\nPlease configure the Port Set
 SENDING_TIMEOUT = ("Data sending timeout! Module will be disconnected now.\nPlease re-connect.\n\n"
                    "If the error remains, check your device connection and Port Settings in Properties.")
 DEVICE_UNPLUGGED = "Device unplugged!"
+# What reader-sim answers to "B" and "V" and its module ID: serial number, version, module ID.
+IDENTITY = ("30571846", "2.31", "01")
 # How long a program may take to start: a guard against a hang, not a timing check.
 STARTUP_TIMEOUT_S = 180
 
@@ -50,6 +53,11 @@ def wait_until(predicate, timeout_s, what, interval_s=0.05):
         if time.monotonic() >= deadline:
             raise Failure("timed out waiting for " + what)
         time.sleep(interval_s)
+
+
+def typed(cards):
+    """What KeySink shows for these cards, each followed by its Enter."""
+    return "".join(card + "\r" for card in cards)
 
 
 def unescape(text):
@@ -148,10 +156,10 @@ class ReaderSim:
 
     count = 0
 
-    def __init__(self, env, *args):
+    def __init__(self, env, *args, port=None):
         ReaderSim.count += 1
         self.log_path = os.path.join(env.work, "sim%d.log" % ReaderSim.count)
-        link = os.path.join(env.ports_dir, env.port.lower())
+        link = os.path.join(env.ports_dir, (port or env.port).lower())
         self.process = subprocess.Popen(
             [env.sim, "--link", link, "--log", self.log_path, "--max-seconds", "300"] + list(args),
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -180,9 +188,6 @@ class ReaderSim:
         """(time in ms, command letter) of every command frame received."""
         return [(t, chr(data[4])) for t, kind, data in self.entries() if kind == "RX" and len(data) > 4]
 
-    def notes(self):
-        return [text for _, kind, text in self.entries() if kind == "NOTE"]
-
     def wait_for_commands(self, count, timeout_s):
         return wait_until(lambda: len(self.commands()) >= count and self.commands(), timeout_s,
                           "%d commands at reader-sim" % count)
@@ -197,29 +202,49 @@ class ReaderSim:
                 self.process.wait()
 
 
-class UiDriver:
-    """The UI driver under Wine, one command a line."""
+class WineTool:
+    """A test tool under Wine that takes one command a line and ends each answer with a line of its
+    own: Wine's helper processes share its output, so it is never read to the end."""
 
-    def __init__(self, env):
-        self.process = subprocess.Popen(["wine", env.uidriver], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.output = LineReader(self.process.stdout, "uidriver")
+    def __init__(self, name, argv):
+        self.process = subprocess.Popen(["wine"] + argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.output = LineReader(self.process.stdout, name)
 
-    def call(self, command, timeout_s=30, allow_error=False):
+    def ask(self, command, last, timeout_s=30):
+        """The lines of the answer, and the last line (the first that `last` accepts)."""
         self.process.stdin.write((command + "\n").encode("latin-1"))
         self.process.stdin.flush()
-        rows = []
+        lines = []
         while True:
             try:
                 _, line = self.output.read(timeout_s)
             except Failure as e:
                 raise Failure("%s (%r)" % (e, command))
-            if line.startswith("| "):
-                rows.append(line[2:])
-            elif line == "ok" or line.startswith("error"):
-                if line != "ok" and not allow_error:
-                    raise Failure("uidriver %r: %s" % (command, line))
-                return rows if line == "ok" else None
+            if last(line):
+                return lines, line
+            lines.append(line)
+
+    def close(self):
+        if self.process.poll() is None:
+            try:
+                self.ask("quit", lambda line: line in ("ok", "BYE"), timeout_s=10)
+                self.process.wait(10)
+            except (Failure, OSError, subprocess.TimeoutExpired):
+                self.process.kill()
+
+
+class UiDriver(WineTool):
+    """The UI driver: data lines start with "| ", the answer ends with "ok" or "error ..."."""
+
+    def __init__(self, env):
+        super().__init__("uidriver", [env.uidriver])
+
+    def call(self, command, timeout_s=30, allow_error=False):
+        lines, last = self.ask(command, lambda line: line == "ok" or line.startswith("error"), timeout_s)
+        if last != "ok" and not allow_error:
+            raise Failure("uidriver %r: %s" % (command, last))
+        return [line[2:] for line in lines if line.startswith("| ")] if last == "ok" else None
 
     @staticmethod
     def values(rows):
@@ -272,69 +297,84 @@ class UiDriver:
     def tray_icons(self):
         return [row.split("\t") for row in self.call("tray")]
 
-    def close(self):
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
 
+class Form:
+    """A form as the UI driver sees it, its controls found by their designed place (left, top in
+    the client area of their parent), scaled as the program scales them on a scaled screen."""
 
-class MainWindow:
-    """Cardwick's main window as the UI driver sees it: its controls found by their designed place."""
+    PLACES = {}
 
-    # Left, top of each control in the client area, as designed.
-    PLACES = {"btnConnect": (8, 8), "btnReadCardID": (8, 40), "btnDisconnect": (8, 72),
-              "btnProperties": (8, 104), "btnHide": (8, 136), "btnExit": (192, 136), "btnAbout": (256, 136),
-              "edtFactoryCode": (191, 8), "edtVersion": (192, 40), "edtModuleID": (191, 72),
-              "edtCardID": (192, 104), "anPoll": (318, 106)}
-
-    def __init__(self, ui, hwnd):
+    def __init__(self, ui, hwnd, scale=lambda v: v):
         self.ui = ui
         self.hwnd = hwnd
-        info = ui.window(hwnd)
-        check(info["class"] == "TfrmCardReader", "not the main window: %r" % info)
-        self.by_name = {}
         self.all = ui.controls(hwnd)
-        # On a scaled screen the places scale with the client area (338 pixels wide as designed),
-        # rounded as the program rounds them.
-        dpi = round(int(info["client"].split()[0]) * 96 / 338 / 24) * 24
-        scale = lambda v: (v * dpi + 48) // 96
+        self.by_name = {}
         for name, (left, top) in self.PLACES.items():
             place = (scale(left), scale(top))
             found = [c for c in self.all if c["rect"][:2] == place]
             check(len(found) == 1, "%s not found at %r" % (name, place))
-            self.by_name[name] = found[0]
-        bars = [c for c in self.all if c["class"].lower() == "msctls_statusbar32"]
-        check(len(bars) == 1, "no status bar")
-        self.by_name["sbStatus"] = bars[0]
+            self.by_name[name] = found[0]["hwnd"]
+        self.names = {hwnd: name for name, hwnd in self.by_name.items()}
 
     def hwnd_of(self, name):
-        return self.by_name[name]["hwnd"]
+        return self.by_name[name]
+
+    def states(self):
+        """Every named control's state now (text, enabled, visible), read in one pass."""
+        return {self.names[c["hwnd"]]: c for c in self.ui.controls(self.hwnd) if c["hwnd"] in self.names}
 
     def control(self, name):
-        """The control's state now: text, enabled, visible."""
-        hwnd = self.hwnd_of(name)
-        for c in self.ui.controls(self.hwnd):
-            if c["hwnd"] == hwnd:
-                return c
-        raise Failure(name + " is gone")
+        states = self.states()
+        check(name in states, name + " is gone")
+        return states[name]
 
     def text(self, name):
         return unescape(self.ui.call("text " + self.hwnd_of(name))[0])
-
-    def fields(self):
-        return tuple(self.text(n) for n in ("edtFactoryCode", "edtVersion", "edtModuleID", "edtCardID"))
-
-    def panels(self):
-        return [text for _, _, text in self.ui.status(self.hwnd_of("sbStatus"))]
 
     def click(self, name):
         self.ui.call("click " + self.hwnd_of(name))
 
     def visible(self):
         return self.ui.window(self.hwnd)["visible"] == "1"
+
+
+class MainWindow(Form):
+    """Cardwick's main window."""
+
+    PLACES = {"btnConnect": (8, 8), "btnReadCardID": (8, 40), "btnDisconnect": (8, 72),
+              "btnProperties": (8, 104), "btnHide": (8, 136), "btnExit": (192, 136), "btnAbout": (256, 136),
+              "edtFactoryCode": (191, 8), "edtVersion": (192, 40), "edtModuleID": (191, 72),
+              "edtCardID": (192, 104), "anPoll": (318, 106)}
+
+    def __init__(self, ui, hwnd):
+        info = ui.window(hwnd)
+        check(info["class"] == "TfrmCardReader", "not the main window: %r" % info)
+        # The client area is 338 pixels wide as designed; places scale with it, rounded as the
+        # program rounds them.
+        dpi = round(int(info["client"].split()[0]) * 96 / 338 / 24) * 24
+        super().__init__(ui, hwnd, lambda v: (v * dpi + 48) // 96)
+        bars = [c for c in self.all if c["class"].lower() == "msctls_statusbar32"]
+        check(len(bars) == 1, "no status bar")
+        self.by_name["sbStatus"] = bars[0]["hwnd"]
+        self.names[bars[0]["hwnd"]] = "sbStatus"
+
+    def fields(self):
+        return tuple(self.text(n) for n in ("edtFactoryCode", "edtVersion", "edtModuleID", "edtCardID"))
+
+    def identified(self):
+        return self.fields()[:3] == IDENTITY
+
+    def panels(self):
+        return [text for _, _, text in self.ui.status(self.hwnd_of("sbStatus"))]
+
+    def check_disconnected(self):
+        """Disconnected after the link dropped: reading stopped, fields empty, Connect enabled."""
+        check(self.panels()[0] == "Disconnected", "panels %r" % self.panels())
+        check(self.text("btnReadCardID") == "Read Card ID", "read button %r" % self.text("btnReadCardID"))
+        check(self.fields() == ("", "", "", ""), "fields %r" % (self.fields(),))
+        states = self.states()
+        check(states["btnConnect"]["enabled"] and not states["btnDisconnect"]["enabled"],
+              "buttons after the link dropped")
 
 
 def find_main_window(ui, timeout_s=10):
@@ -347,17 +387,16 @@ def find_main_window(ui, timeout_s=10):
     return MainWindow(ui, wait_until(found, timeout_s, "the main window to become active", 0.1))
 
 
-class ChangeWatcher:
-    """Samples something over and over with a UI driver of its own and keeps every value it showed,
-    with the time it was first seen, so that a state that lasts one poll is not missed.
+class StatusWatcher:
+    """Samples the status bar's panels over and over with a UI driver of its own and keeps every
+    value it showed, with the time it was first seen, so that a state that lasts one poll is not
+    missed."""
 
-    make_sample is given the watcher's own driver once and returns the function to call per sample."""
-
-    def __init__(self, env, make_sample, interval=0.03):
+    def __init__(self, env, bar, interval=0.03):
         self.ui = UiDriver(env)
-        self.sample = make_sample(self.ui)
+        self.bar = bar
         self.interval = interval
-        self.history = []  # (time in ms, value) at every change
+        self.history = []  # (time in ms, panel texts) at every change
         self.running = True
         self.error = None
         self.thread = threading.Thread(target=self._watch, daemon=True)
@@ -368,11 +407,10 @@ class ChangeWatcher:
         # the failure is kept and raised to the test.
         try:
             while self.running:
-                value = self.sample()
+                value = [text for _, _, text in self.ui.status(self.bar)]
                 if not self.history or self.history[-1][1] != value:
                     self.history.append((now_ms(), value))
-                if self.interval:
-                    time.sleep(self.interval)
+                time.sleep(self.interval)
         except Exception as e:
             self.error = e
 
@@ -381,19 +419,10 @@ class ChangeWatcher:
             raise Failure("the watcher stopped sampling: %r" % self.error)
 
     def stop(self):
-        """Ends the sampling; returns the values seen, in order."""
         self.running = False
         self.thread.join(10)
         self.ui.close()
         self.check_sampling()
-        return [value for _, value in self.history]
-
-
-class StatusWatcher(ChangeWatcher):
-    """Every text each panel of the status bar showed."""
-
-    def __init__(self, env, bar):
-        super().__init__(env, lambda ui: lambda: [text for _, _, text in ui.status(bar)])
 
     def lines(self, panel=1):
         """Every text one panel showed. A change of another panel alone is not a new line: the
@@ -406,28 +435,18 @@ class StatusWatcher(ChangeWatcher):
         return lines
 
 
-class KeySink:
-    """KeySink under Wine: the focused window that records the keys Cardwick types."""
+class KeySink(WineTool):
+    """KeySink: the focused window that records the keys Cardwick types."""
 
     def __init__(self, env, title="Key Sink", log=None):
         """log: a Windows path that KeySink appends every key event to as it arrives."""
-        self.process = subprocess.Popen(["wine", env.sink, "--title", title] + (["--log", log] if log else []),
-                                        stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.output = LineReader(self.process.stdout, "KeySink")
+        super().__init__("KeySink", [env.sink, "--title", title] + (["--log", log] if log else []))
         _, line = self.output.read(30)
         check(line.startswith("READY "), "KeySink did not start: " + line)
         self.hwnd = "0x" + line.split()[1].lower()
 
-    def _command(self, command, sentinel, timeout_s=30):
-        self.process.stdin.write((command + "\n").encode())
-        self.process.stdin.flush()
-        lines = []
-        while True:
-            _, line = self.output.read(timeout_s)
-            if line == sentinel:
-                return lines
-            lines.append(line)
+    def _command(self, command, sentinel):
+        return self.ask(command, lambda line: line == sentinel)[0]
 
     def focus(self, ui):
         """Takes the keyboard focus and keeps it: a window hidden just before may hand the
@@ -447,17 +466,6 @@ class KeySink:
             if line.startswith("TEXT "):
                 return unescape(line[5:])
         return ""
-
-    def close(self):
-        if self.process.poll() is None:
-            try:
-                self._command("quit", "BYE", timeout_s=10)
-            except Failure:
-                pass
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
 
 
 class Cardwick:
@@ -527,49 +535,93 @@ def screenshot(path):
     subprocess.run(["import", "-display", os.environ["DISPLAY"], "-window", "root", path], check=True)
 
 
-def tray_picture(ui, work, expected, timeout_s=3):
-    """Whether the notification area shows image `expected` of the image list: 0 (blue screen) or 1
-    (cyan screen), told apart by the pixels of the first tray icon. An icon that was just taken away
-    and added again may show its old picture, or none, for a moment: look until it settles."""
-    deadline = time.monotonic() + timeout_s
-    seen = None
-    while True:
-        try:
-            seen = _tray_picture_now(ui, work)
-        except Failure as e:
-            seen = str(e)
-        if seen == expected:
-            return True
-        if time.monotonic() >= deadline:
-            raise Failure("the tray shows %r, not picture %d (screenshot %s)"
-                          % (seen, expected, os.path.join(work, "tray.png")))
-        time.sleep(0.2)
-
-
-def _tray_picture_now(ui, work):
-    icons = ui.tray_icons()
-    check(len(icons) >= 1, "no tray icon")
-    _, x, y, w, h = icons[0]
-    path = os.path.join(work, "tray.png")
+def pixel_counts(work, rect, kinds):
+    """How many pixels of a screen rectangle (x, y, w, h) each kind's test (r, g, b) accepts."""
+    path = os.path.join(work, "screen.png")
     screenshot(path)
+    x, y, w, h = rect
     out = subprocess.run(["convert", path, "-crop", "%sx%s+%s+%s" % (w, h, x, y), "+repage", "-depth", "8",
                           "txt:-"], check=True, capture_output=True, text=True).stdout
-    blue = cyan = 0
+    counts = dict.fromkeys(kinds, 0)
     for m in re.finditer(r"\((\d+),(\d+),(\d+)", out):
-        r, g, b = (int(v) for v in m.groups())
-        if r < 60 and g < 60 and b > 200:
-            blue += 1
-        elif r < 60 and g > 200 and b > 200:
-            cyan += 1
-    if blue >= 6 and cyan == 0:
-        return 0
-    if cyan >= 6 and blue == 0:
-        return 1
-    raise Failure("tray icon shows neither picture (blue %d, cyan %d)" % (blue, cyan))
+        rgb = tuple(int(v) for v in m.groups())
+        for kind, accepts in kinds.items():
+            counts[kind] += accepts(*rgb)
+    return counts
+
+
+def one_colour(counts, least):
+    """The one kind seen at least `least` times while no other is seen, else a description."""
+    shown = [kind for kind, n in counts.items() if n]
+    if len(shown) == 1 and counts[shown[0]] >= least:
+        return shown[0]
+    return ", ".join("%s %d" % item for item in counts.items())
+
+
+TRAY_PICTURES = {0: lambda r, g, b: r < 60 and g < 60 and b > 200,  # blue screen
+                 1: lambda r, g, b: r < 60 and g > 200 and b > 200}  # cyan screen
+
+
+def tray_picture(ui, work, expected, timeout_s=3):
+    """Waits until the first tray icon shows image `expected` of the image list. An icon that was
+    just taken away and added again may show its old picture, or none, for a moment."""
+    seen = ["no tray icon"]
+
+    def shows():
+        icons = ui.tray_icons()
+        seen[:] = [one_colour(pixel_counts(work, icons[0][1:], TRAY_PICTURES), 6)] if icons else seen
+        return seen[0] == expected
+    try:
+        wait_until(shows, timeout_s, "tray picture %d" % expected, 0.2)
+    except Failure as e:
+        raise Failure("%s: the tray shows %r" % (e, seen[0]))
+
+
+def reg(*args, view=None, check_result=True):
+    """reg.exe on the prefix's registry, in one registry view (32 or 64) when given."""
+    command = ["wine", "reg"] + list(args) + (["/reg:%d" % view] if view else [])
+    result = subprocess.run(command, capture_output=True, text=True, errors="replace")
+    if check_result and result.returncode != 0:
+        raise Failure("reg %r: %s" % (args, result.stdout + result.stderr))
+    return result
+
+
+def reg_values(key, view=None):
+    """{name: data} of a key's values; None when the key does not exist."""
+    result = reg("query", key, view=view, check_result=False)
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.splitlines():
+        m = re.match(r"^    (.*?)    REG_\w+    (.*)$", line)
+        if m:
+            values[m.group(1)] = m.group(2)
+    return values
+
+
+SERIAL_MAP = "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"
+
+
+def set_serial_map(env, values):
+    """Replaces the serial port map with exactly these values, in one import, and checks it."""
+    def quoted(text):
+        return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+    for _ in range(3):
+        lines = ["REGEDIT4", "", "[%s]" % SERIAL_MAP.replace("HKLM", "HKEY_LOCAL_MACHINE")]
+        lines += ["%s=-" % quoted(name) for name in reg_values(SERIAL_MAP) or {} if name not in values]
+        lines += ["%s=%s" % (quoted(name), quoted(data)) for name, data in values.items()]
+        path = os.path.join(env.work, "serialmap.reg")
+        with open(path, "w", newline="\r\n") as f:
+            f.write("\n".join(lines) + "\n")
+        subprocess.run(["wine", "regedit", "/S", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if reg_values(SERIAL_MAP) == values:
+            return
+    raise Failure("the serial port map is %r, not %r" % (reg_values(SERIAL_MAP), values))
 
 
 class Run:
-    """Runs named steps, each printing its result; the process exits non-zero at the first failure."""
+    """Named steps, each printing its result; the process exits non-zero at the first failure.
+    Clean-ups given to on_exit run at the end, last first."""
 
     def __init__(self, name):
         self.name = name
@@ -578,11 +630,13 @@ class Run:
 
     def on_exit(self, action):
         self.cleanups.append(action)
+        return action
 
-    def step(self, title, action):
+    @contextlib.contextmanager
+    def step(self, title):
         start = time.monotonic()
         try:
-            action()
+            yield
         except Failure as e:
             print("FAIL  %s: %s" % (title, e), flush=True)
             raise
@@ -603,8 +657,120 @@ class Run:
                 action()
             except Exception as e:  # a cleanup must not hide the failure
                 print("cleanup: %s" % e, file=sys.stderr)
-        if kind is None:
+        if kind is None and self.passed:
             print("== %s: %d steps passed" % (self.name, self.passed), flush=True)
         elif kind is Failure:
             sys.exit(1)
         return False
+
+
+class Session(Run):
+    """One end-to-end run: the settings file, reader-sim on the port, the UI driver, KeySink with
+    the focus, then Cardwick, each stopped at the end. settings: (general, ports) as for
+    Environment.write_settings, or None for no file; sim: reader-sim's arguments, or None for no
+    reader; sink: False, True, or KeySink's keyword arguments; cardwick: False to start it later
+    with start_cardwick, or its keyword arguments."""
+
+    def __init__(self, name, env=None, settings=None, sim=(), sink=False, cardwick=True):
+        super().__init__(name)
+        self.env = env or Environment()
+        self.general, self.ports = settings or (None, None)
+        self.sim_args, self.sink_args, self.cardwick_args = sim, sink, cardwick
+        self.watchers = []
+        self.sim = self.sink = self.cardwick = self.main = None
+
+    def __enter__(self):
+        super().__enter__()
+        try:
+            if self.general is None and self.ports is None:
+                self.env.remove_settings()
+            else:
+                self.write_settings()
+            if self.sim_args is not None:
+                self.plug(*self.sim_args)
+            self.ui = UiDriver(self.env)
+            self.on_exit(self.ui.close)
+            if self.sink_args:
+                self.sink = KeySink(self.env, **(self.sink_args if isinstance(self.sink_args, dict) else {}))
+                self.on_exit(self.sink.close)
+                self.sink.focus(self.ui)
+            if self.cardwick_args:
+                self.start_cardwick(**(self.cardwick_args if isinstance(self.cardwick_args, dict) else {}))
+        except BaseException:
+            if not self.__exit__(*sys.exc_info()):
+                raise
+        return self
+
+    def write_settings(self):
+        self.env.write_settings(self.general, self.ports)
+
+    def start_cardwick(self, **args):
+        """Cardwick, returning once its first window exists."""
+        self.cardwick = Cardwick(self.env, self.ui, **args)
+        self.on_exit(self.cardwick.kill)
+        return self.cardwick
+
+    def plug(self, *args, port=None):
+        """A new reader-sim on the port (the environment's by default): the next open of the port
+        reaches it. The reader plugged in before stays as it is until it is stopped."""
+        sim = ReaderSim(self.env, *args, port=port)
+        self.on_exit(sim.stop)
+        self.sim = sim
+        return sim
+
+    def dismiss(self, box, quiet_ms=1000):
+        """Closes a box as its OK does, and checks that no second box follows within quiet_ms."""
+        self.ui.dismiss(box)
+        check(self.ui.message_box(quiet_ms) is None, "a second message box after %r" % box["text"])
+
+    def show_main(self, timeout_s=10):
+        """The main window, shown by a double click on the tray icon."""
+        self.ui.call("traydblclick 0")
+        self.main = find_main_window(self.ui, timeout_s)
+        return self.main
+
+    def watch_status(self):
+        watcher = StatusWatcher(self.env, self.main.hwnd_of("sbStatus"))
+        self.watchers.append(self.on_exit(watcher.stop))
+        return watcher
+
+    def start_reading(self, hide=True):
+        """Connect and Start Reading on the main window, then Hide it (if hide) and give the focus
+        back to the sink (if any): the click gave it to the main window. Returns the time reading
+        started."""
+        main = self.main
+        main.click("btnConnect")
+        wait_until(lambda: main.fields()[0] == IDENTITY[0], 10, "the module's serial number")
+        main.click("btnReadCardID")
+        wait_until(lambda: main.text("btnReadCardID") == "Stop Reading", 5, "reading to start")
+        started = now_ms()
+        if hide:
+            main.click("btnHide")
+            wait_until(lambda: not main.visible(), 5, "the window to hide")
+        if self.sink:
+            self.sink.focus(self.ui)
+        return started
+
+    def exit_from_tray(self, tries=1, wait_s=15, reader_quiet=False):
+        """Exit from the tray menu: the program ends with 0, no box on the way, no icon left, and
+        (reader_quiet) no command reaches the reader after the menu closed; a poll sent just before
+        may be logged just after, so only where no poll is due. A card typed into the open menu can
+        pick another item (Enter is "Show"): tries says how often to open it, wait_s how long each
+        try waits for the end."""
+        # A watcher that failed fails here; one still sampling would fail once the window is gone.
+        for stop in self.watchers:
+            stop()
+        for _ in range(tries):
+            self.ui.call("traymenu 0 X")
+            sent = len(self.sim.commands()) if self.sim else 0
+            deadline = time.monotonic() + wait_s
+            while self.cardwick.running() and time.monotonic() < deadline:
+                check(self.ui.message_box(0) is None, "a message box after Exit")
+                time.sleep(0.1)
+            if not self.cardwick.running():
+                break
+        check(not self.cardwick.running(), "Cardwick did not end")
+        check(self.cardwick.process.returncode == 0, "exit code %r" % self.cardwick.process.returncode)
+        check(self.ui.tray_icons() == [], "icons left in the notification area: %r" % self.ui.tray_icons())
+        if reader_quiet:
+            check(len(self.sim.commands()) == sent, "commands after Exit: %r" % self.sim.commands()[sent:])

@@ -20,8 +20,7 @@ import struct
 import subprocess
 import zipfile
 
-from cardwick_e2e import (Cardwick, Environment, Failure, KeySink, ReaderSim, Run, UiDriver, check,
-                          find_main_window, wait_until)
+from cardwick_e2e import Environment, Failure, Session, check, reg, reg_values, wait_until
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--installer", required=True)
@@ -58,13 +57,7 @@ INSTALLED_EXE = unix_path(INSTALL_DIR + "\\Cardwick.exe")
 
 def reg_value(key, name, view):
     """A value's data in one registry view, or None."""
-    result = subprocess.run(["wine", "reg", "query", key, "/v", name, "/reg:%d" % view],
-                            capture_output=True, text=True, errors="replace")
-    for line in result.stdout.splitlines():
-        parts = line.strip().split("    ")
-        if len(parts) == 3 and parts[0] == name:
-            return parts[2]
-    return None
+    return (reg_values(key, view) or {}).get(name)
 
 
 def shortcut_working_directory(path):
@@ -94,8 +87,7 @@ def shortcut_working_directory(path):
 def remove_run_values():
     # wineboot would start a left-over value in later tests.
     for view in (32, 64):
-        subprocess.run(["wine", "reg", "delete", RUN_KEY, "/v", PRODUCT, "/f", "/reg:%d" % view],
-                       capture_output=True)
+        reg("delete", RUN_KEY, "/v", PRODUCT, "/f", view=view, check_result=False)
 
 
 def run_wine(*command, timeout_s=180, expect=0):
@@ -109,23 +101,18 @@ def ini_lines():
         return f.read().decode("latin-1").split("\r\n")
 
 
-
-with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as run:
-    run.on_exit(remove_run_values)
-    env.remove_settings()
-    sim = ReaderSim(env, "--cards", CARD)
-    run.on_exit(sim.stop)
-    ui = UiDriver(env)
-    run.on_exit(ui.close)
-    sink = KeySink(env)
-    run.on_exit(sink.close)
-    state = {}
+BUILD_EXE = env.cardwick
+with Session("fleet install, upgrades over a running Cardwick, quiet uninstall", env=env,
+             sim=("--cards", CARD), sink=True, cardwick=False) as s:
+    ui, sink = s.ui, s.sink
+    s.on_exit(remove_run_values)
 
     def start_installed(cwd=None):
+        """The installed program, once its first window exists: the window the installer finds it
+        by. Where the 32-bit half runs emulated, a start takes many seconds."""
         env.cardwick = INSTALLED_EXE
-        # Returns once its first window exists: the window the installer finds it by.
-        cardwick = Cardwick(env, ui, cwd=cwd)
-        run.on_exit(cardwick.kill)
+        cardwick = s.start_cardwick(cwd=cwd)
+        wait_until(lambda: len(ui.tray_icons()) == 1, 120, "the started copy's tray icon")
         return cardwick
 
     def stop(cardwick):
@@ -134,21 +121,19 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         cardwick.kill()
         wait_until(lambda: ui.tray_icons() == [], 60, "the killed copy's tray icon to go")
 
-    def wait_started():
-        # Generous: where the 32-bit half runs emulated, a program's start takes many seconds.
-        wait_until(lambda: len(ui.tray_icons()) == 1, 120, "the started copy's tray icon")
-
     def marked_copy():
         """Makes the installed program differ from the build's (trailing bytes, still a program), so
         that a replaced file can be told from one left alone."""
         with open(INSTALLED_EXE, "ab") as f:
             f.write(b"old copy" * 64)
-        check(not filecmp.cmp(INSTALLED_EXE, state["build_exe"], shallow=False), "the mark did not take")
+        check(not filecmp.cmp(INSTALLED_EXE, BUILD_EXE, shallow=False), "the mark did not take")
 
-    def fleet_install():
-        state["build_exe"] = env.cardwick
+    def replaced():
+        return filecmp.cmp(INSTALLED_EXE, BUILD_EXE, shallow=False)
+
+    with s.step("/S /PORT /BAUD /PARITY: program, README, LICENSE, shortcut, cardwick.ini in the program's format"):
         run_wine(args.installer, "/S", "/PORT=COM7", "/BAUD=19200", "/PARITY=Even")
-        check(filecmp.cmp(INSTALLED_EXE, env.cardwick, shallow=False), "the installed program differs")
+        check(replaced(), "the installed program differs")
         for name in ("README.txt", "LICENSE.txt", "Uninstall.exe"):
             check(os.path.isfile(os.path.join(INSTALL_PATH, name)), "no " + name)
         with open(os.path.join(INSTALL_PATH, "LICENSE.txt"), "rb") as f:
@@ -156,46 +141,39 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         check(os.path.isfile(SHORTCUT), "no shortcut %s" % SHORTCUT)
         check(shortcut_working_directory(SHORTCUT) == INSTALL_DIR, "the shortcut's folder")
         # The program's own keys and order (as its OK writes them), the dialog's defaults.
-        lines = ini_lines()
-        check(lines[:9] == ["[General]", "Load on Windows startup=1", "Show on startup=0",
-                            "Suffix Carriage Return=1", "[Ports]", "Port=COM7", "Baud rate=19200",
-                            "Parity=Even", ""] or lines[:10] == [
-                  "[General]", "Load on Windows startup=1", "Show on startup=0", "Suffix Carriage Return=1",
-                  "", "[Ports]", "Port=COM7", "Baud rate=19200", "Parity=Even", ""],
-              "cardwick.ini %r" % lines)
+        check([line for line in ini_lines() if line] == [
+            "[General]", "Load on Windows startup=1", "Show on startup=0", "Suffix Carriage Return=1", "[Ports]",
+            "Port=COM7", "Baud rate=19200", "Parity=Even"], "cardwick.ini %r" % ini_lines())
 
-    def registry_in_the_programs_view():
+    with s.step("quoted start-up value, Publisher, EstimatedSize, InstallLocation, QuietUninstallString"):
         command = reg_value(RUN_KEY, PRODUCT, VIEW)
         check(command == STARTUP_VALUE, "start-up value %r" % command)
         check(reg_value(RUN_KEY, PRODUCT, OTHER_VIEW) is None, "a start-up value in the other view")
-        entry = {name: reg_value(UNINSTALL_KEY, name, VIEW)
-                 for name in ("DisplayName", "Publisher", "InstallLocation", "EstimatedSize",
-                              "QuietUninstallString")}
-        check(entry["DisplayName"] == PRODUCT and entry["Publisher"] == "Orvela", "entry %r" % entry)
-        check(entry["InstallLocation"] == INSTALL_DIR, "entry %r" % entry)
-        check(int(entry["EstimatedSize"] or "0", 0) > 100, "EstimatedSize %r" % entry["EstimatedSize"])
-        check(entry["QuietUninstallString"] == '"%s\\Uninstall.exe" /S _?=%s' % (INSTALL_DIR, INSTALL_DIR),
-              "QuietUninstallString %r" % entry["QuietUninstallString"])
+        entry = reg_values(UNINSTALL_KEY, VIEW) or {}
+        check(entry.get("DisplayName") == PRODUCT and entry.get("Publisher") == "Orvela", "entry %r" % entry)
+        check(entry.get("InstallLocation") == INSTALL_DIR, "entry %r" % entry)
+        check(int(entry.get("EstimatedSize") or "0", 0) > 100, "EstimatedSize %r" % entry.get("EstimatedSize"))
+        check(entry.get("QuietUninstallString") == '"%s\\Uninstall.exe" /S _?=%s' % (INSTALL_DIR, INSTALL_DIR),
+              "QuietUninstallString %r" % entry.get("QuietUninstallString"))
 
-    def zip_ships_the_tested_program():
-        # The release's two packages come from one build: the zip beside the installer holds the
-        # very program this run tested, and the licence.
-        name = os.path.basename(args.installer).replace("-setup.exe", "-win32.zip")
-        with zipfile.ZipFile(os.path.join(os.path.dirname(args.installer), name)) as archive:
-            shipped = archive.read("Cardwick.exe")
-            check("LICENSE.txt" in archive.namelist(), "no LICENSE.txt in the zip")
-        with open(state["build_exe"], "rb") as f:
-            check(shipped == f.read(), "the zip's Cardwick.exe differs from the program tested")
+    if X86:
+        with s.step("the zip ships the program tested and the licence"):
+            # The release's two packages come from one build: the zip beside the installer holds the
+            # very program this run tested, and the licence.
+            name = os.path.basename(args.installer).replace("-setup.exe", "-win32.zip")
+            with zipfile.ZipFile(os.path.join(os.path.dirname(args.installer), name)) as archive:
+                shipped = archive.read("Cardwick.exe")
+                check("LICENSE.txt" in archive.namelist(), "no LICENSE.txt in the zip")
+            with open(BUILD_EXE, "rb") as f:
+                check(shipped == f.read(), "the zip's Cardwick.exe differs from the program tested")
 
-    def from_system32_reads_and_ok_keeps_the_value():
-        sink.focus(ui)
+    with s.step("started in system32 it reads with the fleet settings; OK keeps the start-up value"):
         # Where Windows starts it from the Run key; it connects with the installer's settings.
+        sink.focus(ui)
         cardwick = start_installed(cwd=env.system32)
-        state["cardwick"] = cardwick
         wait_until(lambda: CARD in sink.text(), 40, "the card typed")
         check(sink.text() == CARD + "\r", "typed %r" % sink.text())
-        ui.call("traydblclick 0")
-        main = find_main_window(ui, 20)
+        main = s.show_main(20)
         main.click("btnDisconnect")
         wait_until(lambda: main.control("btnProperties")["enabled"] and main.panels()[0] == "Disconnected", 10,
                    "disconnected")
@@ -209,41 +187,38 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         command = reg_value(RUN_KEY, PRODUCT, VIEW)
         check(command == STARTUP_VALUE, "OK changed the start-up value to %r" % command)
 
-    def upgrade_closes_the_running_copy():
-        stop(state["cardwick"])
+    with s.step("silent upgrade closes the running copy and replaces it"):
+        stop(cardwick)
         marked_copy()
         cardwick = start_installed()
-        wait_started()
         run_wine(args.installer, "/S")
         check(cardwick.wait_exit(60), "the running copy was not closed")
-        check(filecmp.cmp(INSTALLED_EXE, state["build_exe"], shallow=False), "the old program is in place")
+        check(replaced(), "the old program is in place")
         check(ui.tray_icons() == [], "tray icons left %r" % ui.tray_icons())
         check(ui.message_box(0) is None, "a message box is left")
         check([n for n in os.listdir(INSTALL_PATH) if n.startswith("Cardwick-old")] == [], "a file moved aside")
 
-    def upgrade_over_a_copy_that_does_not_answer():
+    with s.step("silent upgrade over a hung copy: new program in place, old one aside, exit code 3010"):
         marked_copy()
         cardwick = start_installed()
-        wait_started()
         # A hung program: it cannot answer the close.
         os.kill(cardwick.process.pid, signal.SIGSTOP)
         try:
             run_wine(args.installer, "/S", expect=REBOOT_REQUIRED)
         finally:
             os.kill(cardwick.process.pid, signal.SIGCONT)
-        check(filecmp.cmp(INSTALLED_EXE, state["build_exe"], shallow=False), "the old program is in place")
+        check(replaced(), "the old program is in place")
         aside = [n for n in os.listdir(INSTALL_PATH) if n.startswith("Cardwick-old")]
         check(len(aside) == 1, "files moved aside: %r" % aside)
-        pending = subprocess.run(["wine", "reg", "query", PENDING_KEY, "/v", "PendingFileRenameOperations"],
-                                 capture_output=True, text=True, errors="replace").stdout
+        pending = reg("query", PENDING_KEY, "/v", "PendingFileRenameOperations", check_result=False).stdout
         check(aside[0] in pending, "%s is not deleted at the restart: %r" % (aside[0], pending))
         stop(cardwick)
 
-    def nostartup_removes_the_value():
+    with s.step("/NOSTARTUP removes the start-up value; a named key changes only itself"):
         before = ini_lines()
         run_wine(args.installer, "/S", "/NOSTARTUP")
         check(reg_value(RUN_KEY, PRODUCT, VIEW) is None, "the start-up value is left")
-        check(filecmp.cmp(INSTALLED_EXE, state["build_exe"], shallow=False), "the program is not in place")
+        check(replaced(), "the program is not in place")
         check(ini_lines() == before, "cardwick.ini changed")
         run_wine(args.installer, "/S", "/NOSTARTUP", "/BAUD=9600")
         check(reg_value(RUN_KEY, PRODUCT, VIEW) is None, "the start-up value came back")
@@ -251,9 +226,8 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         check(after == [line if line != "Baud rate=19200" else "Baud rate=9600" for line in before],
               "cardwick.ini %r" % after)
 
-    def quiet_uninstall_while_running():
+    with s.step("quiet uninstall, waited on, while Cardwick runs: everything gone, cardwick.ini kept"):
         cardwick = start_installed()
-        wait_started()
         settings = ini_lines()
         quiet = reg_value(UNINSTALL_KEY, "QuietUninstallString", VIEW)
         check(quiet is not None and quiet.startswith('"'), "QuietUninstallString %r" % quiet)
@@ -274,19 +248,3 @@ with Run("fleet install, upgrades over a running Cardwick, quiet uninstall") as 
         # The uninstaller's own file and the folder go once it has ended, not at a restart.
         wait_until(lambda: not os.path.exists(INSTALL_PATH), 120, "the install folder to go (%r)" % (
             os.listdir(INSTALL_PATH) if os.path.isdir(INSTALL_PATH) else None))
-
-    run.step("/S /PORT /BAUD /PARITY: program, README, LICENSE, shortcut, cardwick.ini in the program's format",
-             fleet_install)
-    run.step("quoted start-up value, Publisher, EstimatedSize, InstallLocation, QuietUninstallString",
-             registry_in_the_programs_view)
-    if X86:
-        run.step("the zip ships the program tested and the licence", zip_ships_the_tested_program)
-    run.step("started in system32 it reads with the fleet settings; OK keeps the start-up value",
-             from_system32_reads_and_ok_keeps_the_value)
-    run.step("silent upgrade closes the running copy and replaces it", upgrade_closes_the_running_copy)
-    run.step("silent upgrade over a hung copy: new program in place, old one aside, exit code 3010",
-             upgrade_over_a_copy_that_does_not_answer)
-    run.step("/NOSTARTUP removes the start-up value; a named key changes only itself",
-             nostartup_removes_the_value)
-    run.step("quiet uninstall, waited on, while Cardwick runs: everything gone, cardwick.ini kept",
-             quiet_uninstall_while_running)

@@ -1,16 +1,12 @@
 #!/usr/bin/env python3
-"""An unattended desk with "Reconnect automatically": Cardwick reads from the notification area while
-the user types in another window, and the reader's line is pulled. When a reader is back on the port,
-the drop's box closes by itself, the foreground goes back to the user's window, and only then are
-cards typed: into that window, each exactly once. A reply that comes 1.5 s late after the reconnect is
-read, not taken for a time-out."""
+"""An unattended desk with "Reconnect automatically", set while Cardwick runs: it reads from the
+notification area while the user types in another window, and the reader's line is pulled. When a
+reader is back on the port, the drop's box closes by itself, the foreground goes back to the user's
+window, and only then are cards typed: into that window, each exactly once. The first try comes 5 s
+after the drop; a reply that comes 1.5 s late after the reconnect is read, not taken for a
+time-out."""
 
-import time
-
-from cardwick_e2e import (DEVICE_UNPLUGGED, Cardwick, Environment, KeySink, MainWindow, ReaderSim, Run,
-                          StatusWatcher, UiDriver, check, standard_settings, wait_until)
-
-env = Environment()
+from cardwick_e2e import DEVICE_UNPLUGGED, IDENTITY, MainWindow, Session, check, standard_settings, typed, wait_until
 
 BEFORE = ["0004211311", "0013377642"]
 # Cards from the very first poll: a card typed before the foreground is back would land elsewhere.
@@ -20,52 +16,36 @@ LATE_MS = 1500
 LATE_REPLY = 4
 
 
-def typed(cards):
-    return "".join(card + "\r" for card in cards)
+with Session("reconnecting by itself at an unattended desk", settings=standard_settings(show=False, suffix=True),
+             sim=("--cards", ",".join(BEFORE)), sink=True) as s:
+    ui, sink = s.ui, s.sink
 
-
-with Run("reconnecting by itself at an unattended desk") as run:
-    general, ports = standard_settings(show=False, suffix=True)
-    general["Reconnect automatically"] = "1"
-    env.write_settings(general, ports)
-    sims = []
-
-    def plug(*args):
-        sim = ReaderSim(env, *args)
-        run.on_exit(sim.stop)
-        sims.append(sim)
-        return sim
-
-    plug("--cards", ",".join(BEFORE))
-    ui = UiDriver(env)
-    run.on_exit(ui.close)
-    sink = KeySink(env)
-    run.on_exit(sink.close)
-    sink.focus(ui)
-    cardwick = Cardwick(env, ui)
-    run.on_exit(cardwick.kill)
-    state = {}
-
-    def reading_from_the_tray():
+    with s.step("reading from the notification area into the focused sink"):
         wait_until(lambda: sink.text() == typed(BEFORE), 20, "the first reader's cards")
         check(not ui.visible_main_caption(), "the main window is shown")
 
-    def pulled():
-        sims[0].stop()
+    with s.step("the line pulled: the 'Device unplugged!' box takes the foreground"):
+        # Read at the drop, not at start-up.
+        s.general["Reconnect automatically"] = "1"
+        s.write_settings()
+        pulled = s.sim
+        pulled.stop()
         box = ui.expect_message_box("Error", "error", DEVICE_UNPLUGGED, timeout_ms=3000)
         # The box has the foreground; the main window it brought out of the notification area owns it.
-        main = MainWindow(ui, ui.window(box["hwnd"])["owner"])
-        state["main"] = main
-        watcher = StatusWatcher(env, main.hwnd_of("sbStatus"))
-        run.on_exit(watcher.stop)
-        state["watcher"] = watcher
+        main = s.main = MainWindow(ui, ui.window(box["hwnd"])["owner"])
+        watcher = s.watch_status()
         check(ui.active_window() == box["hwnd"], "the box has not the foreground: %r" % ui.active_window())
         sink.clear()
 
-    def back_by_itself():
-        main = state["main"]
-        sim = plug("--cards", ",".join(AFTER), "--late", str(LATE_MS), "--fault-at", str(LATE_REPLY))
+    with s.step("a reader back on the port: the box closes by itself, the sink has the foreground again, "
+                "the new cards are typed into it exactly once"):
+        sim = s.plug("--cards", ",".join(AFTER), "--late", str(LATE_MS), "--fault-at", str(LATE_REPLY))
         wait_until(lambda: [c for _, c in sim.commands()[:2]] == ["B", "V"], 12, "a try to reconnect")
+        # On reader-sim's clock, from the pull to the try: the link drops at most a poll after the
+        # pull and tries 5 s after the drop. Earlier is a shorter interval; a second interval
+        # (10 s) ends after 10000.
+        tried = sim.commands()[0][0] - pulled.entries()[-1][0]
+        check(4900 <= tried < 9000, "the first try came %.0f ms after the pull" % tried)
         # Nobody touches anything: the box goes, the sink gets the foreground back.
         wait_until(lambda: ui.message_box(0) is None, 5, "the box to close by itself")
         wait_until(lambda: ui.active_window() == sink.hwnd, 5, "the foreground back at the sink")
@@ -77,33 +57,21 @@ with Run("reconnecting by itself at an unattended desk") as run:
         check(ui.active_window() == sink.hwnd, "the sink lost the foreground")
         check(main.panels()[0] == "Connected", "panels %r" % main.panels())
         check(main.text("btnReadCardID") == "Stop Reading", "reading did not resume")
-        state["sim"] = sim
 
-    def one_reconnect_and_the_late_reply_read():
-        main, sim = state["main"], state["sim"]
+    with s.step("one ': Reconnecting...' line, no second box, a reply 1.5 s late read"):
         # The late reply, from reader-sim's own log: its command, and the reply that followed.
         entries = sim.entries()
-        received = [t for t, kind, data in entries if kind == "RX" and len(data) > 4]
-        sent = [t for t, kind, _ in entries if kind == "TX"]
-        command_at = received[LATE_REPLY - 1]
-        reply_at = min(t for t in sent if t > command_at)
+        command_at = [t for t, kind, data in entries if kind == "RX" and len(data) > 4][LATE_REPLY - 1]
+        reply_at = min(t for t, kind, _ in entries if kind == "TX" and t > command_at)
         check(reply_at - command_at >= LATE_MS, "the late reply came %.0f ms after its command"
               % (reply_at - command_at))
-        lines = state["watcher"].lines()
+        lines = watcher.lines()
         texts = [line for _, line in lines]
         check(sum(line.endswith(": Reconnecting...") for line in texts) == 1, "status lines %r" % texts)
         check(not any(line.endswith("timeout!") for t, line in lines if t > command_at),
               "a time-out after the late reply's command: %r" % texts)
         check(ui.message_box(1000) is None, "a second message box")
-        check(main.fields()[:3] == ("30571846", "2.31", "01"), "fields %r" % (main.fields(),))
+        check(main.fields()[:3] == IDENTITY, "fields %r" % (main.fields(),))
 
-    def exit_from_the_tray():
-        ui.call("traymenu 0 X")
-        check(cardwick.wait_exit(15), "Cardwick did not end")
-
-    run.step("reading from the notification area into the focused sink", reading_from_the_tray)
-    run.step("the line pulled: the 'Device unplugged!' box takes the foreground", pulled)
-    run.step("a reader back on the port: the box closes by itself, the sink has the foreground again, "
-             "the new cards are typed into it exactly once", back_by_itself)
-    run.step("one ': Reconnecting...' line, no second box, a reply 1.5 s late read", one_reconnect_and_the_late_reply_read)
-    run.step("Exit from the tray menu", exit_from_the_tray)
+    with s.step("Exit from the tray menu"):
+        s.exit_from_tray()

@@ -6,46 +6,33 @@ box, no icon left and no command after it."""
 
 import time
 
-from cardwick_e2e import (Cardwick, Environment, ReaderSim, Run, UiDriver, check, find_main_window,
-                          standard_settings, wait_until)
+from cardwick_e2e import Cardwick, Session, check, find_main_window, standard_settings, wait_until
 
 WM_QUERYENDSESSION = 0x11
 WM_ENDSESSION = 0x16
 ENDSESSION_CLOSEAPP = 0x1
 
-env = Environment()
-
-with Run("one copy per session; the session's end") as run:
-    general, ports = standard_settings(port=env.port)
-    env.write_settings(general, ports)
-    # No cards: nothing is typed into whatever has the focus.
-    sim = ReaderSim(env)
-    run.on_exit(sim.stop)
-    ui = UiDriver(env)
-    run.on_exit(ui.close)
-    first = Cardwick(env)
-    run.on_exit(first.kill)
-    state = {}
+# No cards: nothing is typed into whatever has the focus.
+with Session("one copy per session; the session's end", settings=standard_settings()) as s:
+    ui, sim, first = s.ui, s.sim, s.cardwick
 
     def letters():
         return [letter for _, letter in sim.commands()]
 
-    def second_start_shows_the_first():
+    with s.step("a second start shows the running copy's window and ends with 0, no second port or icon"):
         wait_until(lambda: letters().count("F") >= 2, 30, "the first copy to read")
         check(not ui.visible_main_caption(), "the main window is shown at start-up")
-        second = Cardwick(env)
-        run.on_exit(second.kill)
+        second = Cardwick(s.env)
+        s.on_exit(second.kill)
         check(second.wait_exit(30), "the second copy did not end")
         check(second.process.returncode == 0, "the second copy ended with %r" % second.process.returncode)
         main = find_main_window(ui, 10)
-        state["main"] = main
         check(first.running(), "the first copy ended")
         check(len(ui.tray_icons()) == 1, "tray icons %r" % ui.tray_icons())
         time.sleep(1)
         check(letters().count("B") == 1, "the port was opened again: %r" % letters())
 
-    def end_session_ends_quietly():
-        main = state["main"]
+    with s.step("WM_QUERYENDSESSION agreed; WM_ENDSESSION ends it with no box and no icon left"):
         answer = ui.call("send %s %d 0 %d" % (main.hwnd, WM_QUERYENDSESSION, ENDSESSION_CLOSEAPP))
         check(answer == ["1"], "WM_QUERYENDSESSION answered %r" % answer)
         check(first.running(), "the question alone ended the program")
@@ -57,8 +44,3 @@ with Run("one copy per session; the session's end") as run:
         count = len(sim.commands())
         time.sleep(1.5)
         check(len(sim.commands()) == count, "commands after the end")
-
-    run.step("a second start shows the running copy's window and ends with 0, no second port or icon",
-             second_start_shows_the_first)
-    run.step("WM_QUERYENDSESSION agreed; WM_ENDSESSION ends it with no box and no icon left",
-             end_session_ends_quietly)

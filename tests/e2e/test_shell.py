@@ -6,67 +6,60 @@ no icon behind."""
 
 import time
 
-from cardwick_e2e import (INVALID_PORT_SETTINGS, MAIN_CAPTION, Cardwick, Environment, Run, UiDriver, check,
-                          find_main_window, standard_settings, wait_until)
+from cardwick_e2e import (INVALID_PORT_SETTINGS, MAIN_CAPTION, Session, check, find_main_window,
+                          standard_settings, wait_until)
 
 ABOUT_CAPTION = "About Orvela Cardwick"
 WS_MINIMIZE = 0x20000000
+WM_SYSCOMMAND = 0x112
+SC_MINIMIZE = 0xF020
 BS_DEFPUSHBUTTON = 0x1
 
-env = Environment()
-
-with Run("the shell: start-up, showing, closing, modality, exit") as run:
-    # Shown at start-up, but no port settings: the start-up warning comes while the window is
-    # being created, before the About box and the settings dialog exist.
-    general, _ = standard_settings(show=True)
-    env.write_settings(general, None)
-    ui = UiDriver(env)
-    run.on_exit(ui.close)
-    cardwick = Cardwick(env, ui)
-    run.on_exit(cardwick.kill)
-    state = {}
+# Shown at start-up, but no port settings: the start-up warning comes while the window is being
+# created, before the About box and the settings dialog exist.
+with Session("the shell: start-up, showing, closing, modality, exit",
+             settings=(standard_settings(show=True)[0], None), sim=None) as s:
+    ui = s.ui
 
     def minimised(hwnd):
         return int(ui.window(hwnd)["style"], 16) & WS_MINIMIZE != 0
 
-    def tray_menu_during_start_up():
+    def focus():
+        return ui.values(ui.call("focus"))["focus"]
+
+    with s.step("tray About during the start-up warning does nothing; the program goes on"):
         box = ui.expect_message_box("Warning", "warning", INVALID_PORT_SETTINGS, timeout_ms=20000)
         # "About" needs the About box, which does not exist yet: nothing opens, nothing breaks.
         ui.call("traymenu 0 DOWN DOWN RETURN")
         check(ui.call("wait 1000 " + ABOUT_CAPTION, allow_error=True) is None, "an About box opened")
-        ui.dismiss(box)
-        time.sleep(1)
-        check(cardwick.running(), "Cardwick ended after the warning")
+        s.dismiss(box)
+        check(s.cardwick.running(), "Cardwick ended after the warning")
 
-    def shown_on_start_up_with_tab_order_and_default_button():
+    with s.step("'Show on startup' 1 shows the window; tab order and default button"):
         main = find_main_window(ui)
-        state["main"] = main
         check(main.visible(), "the main window is hidden")
         check(len(ui.tray_icons()) == 1, "not exactly one tray icon")
         style = int(ui.window(main.hwnd_of("btnConnect"))["style"], 16)
         check(style & 0xF == BS_DEFPUSHBUTTON, "Connect is not the default button (style %#x)" % style)
-        check(ui.values(ui.call("focus"))["focus"] == main.hwnd_of("btnConnect"), "Connect has no focus")
+        check(focus() == main.hwnd_of("btnConnect"), "Connect has no focus")
         # The disabled Start Reading and Disconnect and the read-only fields are passed over.
         order = []
         for _ in range(5):
             ui.call("keys TAB")
             time.sleep(0.1)
-            order.append(ui.values(ui.call("focus"))["focus"])
+            order.append(focus())
         expected = [main.hwnd_of(n) for n in ("btnProperties", "btnHide", "btnExit", "btnAbout", "btnConnect")]
         check(order == expected, "tab order %r, expected %r" % (order, expected))
 
-
-    def minimised_window_restored_by_show_and_double_click():
-        main = state["main"]
+    with s.step("a minimised window is restored by tray Show and by a double click"):
         for how, command in (("tray menu Show", "traymenu 0 DOWN RETURN"), ("double click", "traydblclick 0")):
-            ui.call("minimize " + main.hwnd)
+            ui.call("send %s %d %d 0" % (main.hwnd, WM_SYSCOMMAND, SC_MINIMIZE))
             wait_until(lambda: minimised(main.hwnd), 5, "the window to minimise")
             ui.call(command)
             wait_until(lambda: not minimised(main.hwnd), 5, "%s to restore the window" % how)
             check(main.visible(), "hidden after " + how)
 
-    def close_window_on_the_taskbar_button_hides():
-        main = state["main"]
+    with s.step("'Close window' on the taskbar button hides the window; showing sets the caption"):
         # Changed behind the program's back, so that the caption seen afterwards is the one the
         # next showing sets.
         ui.call("settext %s Something else" % main.hwnd)
@@ -75,14 +68,13 @@ with Run("the shell: start-up, showing, closing, modality, exit") as run:
         ui.call("close " + application)
         wait_until(lambda: not main.visible(), 5, "the main window to hide")
         time.sleep(0.5)
-        check(cardwick.running(), "Cardwick ended")
+        check(s.cardwick.running(), "Cardwick ended")
         check(ui.window(main.hwnd)["class"] == "TfrmCardReader", "the main window is gone")
         ui.call("traydblclick 0")
         wait_until(main.visible, 5, "the window to come back")
         check(ui.window(main.hwnd)["text"] == MAIN_CAPTION, "caption %r" % ui.window(main.hwnd)["text"])
 
-    def main_window_shown_during_a_modal_box_takes_no_input():
-        main = state["main"]
+    with s.step("shown while the About box is open, the main window takes no input until it closes"):
         main.click("btnHide")
         wait_until(lambda: not main.visible(), 5, "the window to hide")
         ui.call("traymenu 0 DOWN DOWN RETURN")
@@ -96,20 +88,5 @@ with Run("the shell: start-up, showing, closing, modality, exit") as run:
         wait_until(lambda: ui.window(about)["visible"] == "0", 5, "the About box to close")
         wait_until(lambda: ui.window(main.hwnd)["enabled"] == "1", 5, "the main window to take input again")
 
-    def exit_leaves_no_icon():
-        ui.call("traymenu 0 X")
-        check(cardwick.wait_exit(15), "Cardwick did not end")
-        check(cardwick.process.returncode == 0, "exit code %r" % cardwick.process.returncode)
-        check(ui.tray_icons() == [], "icons left in the notification area: %r" % ui.tray_icons())
-
-    run.step("tray About during the start-up warning does nothing; the program goes on",
-             tray_menu_during_start_up)
-    run.step("'Show on startup' 1 shows the window; tab order and default button",
-             shown_on_start_up_with_tab_order_and_default_button)
-    run.step("a minimised window is restored by tray Show and by a double click",
-             minimised_window_restored_by_show_and_double_click)
-    run.step("'Close window' on the taskbar button hides the window; showing sets the caption",
-             close_window_on_the_taskbar_button_hides)
-    run.step("shown while the About box is open, the main window takes no input until it closes",
-             main_window_shown_during_a_modal_box_takes_no_input)
-    run.step("Exit ends the program cleanly and leaves no tray icon", exit_leaves_no_icon)
+    with s.step("Exit ends the program cleanly and leaves no tray icon"):
+        s.exit_from_tray()

@@ -6,7 +6,6 @@ nothing is signed."""
 
 import argparse
 import os
-import struct
 import subprocess
 import tempfile
 
@@ -20,10 +19,8 @@ parser.add_argument("--icon", required=True)
 args, rest = parser.parse_known_args()
 env = Environment(rest)
 
-with open(env.cardwick, "rb") as f:
-    head = f.read(4096)
 # The installer's kind follows the program under test (the 32-bit tier runs x86 programs only).
-ARCH = "x86" if struct.unpack_from("<H", head, struct.unpack_from("<I", head, 0x3C)[0] + 4)[0] == 0x14C else "amd64"
+ARCH = "x86" if env.x86 else "amd64"
 # No space: /D= takes the rest of the line unquoted, and Wine would quote an argument with one.
 INSTALL_DIR = "C:\\SigningTest"
 INSTALL_PATH = os.path.join(env.prefix, "drive_c", "SigningTest")
@@ -48,16 +45,16 @@ def verified(path):
 
 
 with Run("signed packages") as run:
-    def certificate():
+    with run.step("a throwaway self-signed certificate"):
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                         "-days", "2", "-subj", "/CN=Cardwick throwaway signer"], check=True, capture_output=True)
 
-    def unsigned_without_a_certificate():
+    with run.step("no certificate: the installer is unsigned"):
         setup = os.path.join(work, "unsigned-setup.exe")
         make_installer(setup, signing=False)
         check(not verified(setup), "an installer made without a certificate is signed")
 
-    def all_three_signed():
+    with run.step("with it: the installer, the installed program and its uninstaller verify"):
         setup = os.path.join(work, "signed-setup.exe")
         make_installer(setup, signing=True)
         check(verified(setup), "the installer's signature does not verify")
@@ -71,7 +68,3 @@ with Run("signed packages") as run:
                        capture_output=True, timeout=180)
         # The uninstaller's own file goes once it has ended.
         wait_until(lambda: not os.path.exists(INSTALL_PATH), 120, "the test install to go")
-
-    run.step("a throwaway self-signed certificate", certificate)
-    run.step("no certificate: the installer is unsigned", unsigned_without_a_certificate)
-    run.step("with it: the installer, the installed program and its uninstaller verify", all_three_signed)

@@ -5,36 +5,41 @@ connection, and reading switched on and off with the buttons."""
 
 import time
 
-from cardwick_e2e import (INVALID_PORT_SETTINGS, MAIN_CAPTION, Cardwick, Environment, ReaderSim,
-                          Run, UiDriver, check, check_status_line, find_main_window, now_ms,
-                          standard_settings, tray_picture, wait_until)
+from cardwick_e2e import (IDENTITY, INVALID_PORT_SETTINGS, MAIN_CAPTION, Session, check, check_status_line,
+                          now_ms, standard_settings, tray_picture, wait_until)
 
-env = Environment()
+# name: (left, top, width, height, text, enabled)
+DESIGNED = {
+    "btnConnect": (8, 8, 81, 25, "&Connect", True),
+    "btnReadCardID": (8, 40, 81, 25, "&Start Reading", False),
+    "btnDisconnect": (8, 72, 81, 25, "&Disconnect", False),
+    "btnProperties": (8, 104, 81, 25, "&Properties", True),
+    "btnHide": (8, 136, 81, 25, "&Hide", True),
+    "btnExit": (192, 136, 57, 25, "E&xit", True),
+    "btnAbout": (256, 136, 57, 25, "&About", True),
+    "edtFactoryCode": (191, 8, 121, 21, "", True),
+    "edtVersion": (192, 40, 121, 21, "", True),
+    "edtModuleID": (191, 72, 121, 21, "", True),
+    "edtCardID": (192, 104, 121, 21, "", True),
+    "anPoll": (318, 106, 16, 16, "", True),
+}
+# Right-aligned labels that size themselves to their text keep their designed right edge.
+LABELS = (("Serial Number:", 186, 8), ("Version:", 182, 40), ("Module ID:", 183, 72), ("Card ID:", 183, 104))
 
-with Run("start-up without settings, then connect and read by hand") as run:
-    env.remove_settings()
-    sim = ReaderSim(env, "--cards", "0004211311")
-    run.on_exit(sim.stop)
-    ui = UiDriver(env)
-    run.on_exit(ui.close)
-    cardwick = Cardwick(env, ui)
-    run.on_exit(cardwick.kill)
-    state = {}
+with Session("start-up without settings, then connect and read by hand", sim=("--cards", "0004211311")) as s:
+    ui, sim, env = s.ui, s.sim, s.env
 
-    def no_settings():
+    with s.step("no settings file: one warning, hidden window, tray icon only, nothing polled"):
         box = ui.expect_message_box("Warning", "warning", INVALID_PORT_SETTINGS, timeout_ms=20000)
         check(not ui.visible_main_caption(), "the main window is shown behind the warning")
-        ui.dismiss(box)
-        check(ui.message_box(1500) is None, "a second message box")
+        s.dismiss(box, 1500)
         check(not ui.visible_main_caption(), "the main window is shown")
         check(len(ui.tray_icons()) == 1, "not exactly one tray icon")
-        check(cardwick.running(), "Cardwick ended")
+        check(s.cardwick.running(), "Cardwick ended")
         check(sim.commands() == [], "commands were sent: %r" % sim.commands())
 
-    def shown_by_tray_double_click():
-        ui.call("traydblclick 0")
-        main = find_main_window(ui)
-        state["main"] = main
+    with s.step("tray double click shows the window, Disconnected, in the designed layout"):
+        main = s.show_main()
         info = ui.window(main.hwnd)
         check(info["text"] == MAIN_CAPTION, "caption %r" % info["text"])
         check(info["client"] == "338\t185", "client size %r" % info["client"])
@@ -42,70 +47,46 @@ with Run("start-up without settings, then connect and read by hand") as run:
         check(main.panels() == ["Disconnected", ""], "panels %r" % main.panels())
         edge, alignment, _ = ui.status(main.hwnd_of("sbStatus"))[0]
         check((edge, alignment) == (75, "center"), "panel 0 %r %r" % (edge, alignment))
-
-    def designed_layout():
-        main = state["main"]
-        # name: (left, top, width, height, text, enabled)
-        designed = {
-            "btnConnect": (8, 8, 81, 25, "&Connect", True),
-            "btnReadCardID": (8, 40, 81, 25, "&Start Reading", False),
-            "btnDisconnect": (8, 72, 81, 25, "&Disconnect", False),
-            "btnProperties": (8, 104, 81, 25, "&Properties", True),
-            "btnHide": (8, 136, 81, 25, "&Hide", True),
-            "btnExit": (192, 136, 57, 25, "E&xit", True),
-            "btnAbout": (256, 136, 57, 25, "&About", True),
-            "edtFactoryCode": (191, 8, 121, 21, "", True),
-            "edtVersion": (192, 40, 121, 21, "", True),
-            "edtModuleID": (191, 72, 121, 21, "", True),
-            "edtCardID": (192, 104, 121, 21, "", True),
-            "anPoll": (318, 106, 16, 16, "", True),
-        }
-        for name, (left, top, width, height, text, enabled) in designed.items():
-            c = main.control(name)
+        states = main.states()
+        for name, (left, top, width, height, text, enabled) in DESIGNED.items():
+            c = states[name]
             check(c["rect"] == (left, top, width, height), "%s at %r" % (name, c["rect"]))
             check((c["text"], c["enabled"]) == (text, enabled), "%s: %r" % (name, c))
         labels = {c["text"]: c for c in main.all if c["class"].lower() == "static"}
-        # Right-aligned labels that size themselves to their text keep their designed right edge.
-        for text, right, top in (("Serial Number:", 186, 8), ("Version:", 182, 40), ("Module ID:", 183, 72),
-                                 ("Card ID:", 183, 104)):
+        for text, right, top in LABELS:
             check(text in labels, "no label %r" % text)
             x, y, w, _ = labels[text]["rect"]
             check((x + w, y) == (right, top), "label %r at %r" % (text, labels[text]["rect"]))
 
-    def incomplete_settings_refused():
-        main = state["main"]
+    with s.step("a missing port setting is refused with the warning"):
         general, ports = standard_settings()
         del ports["Parity"]
         env.write_settings(general, ports)
         main.click("btnConnect")
-        box = ui.expect_message_box("Warning", "warning", INVALID_PORT_SETTINGS)
-        ui.dismiss(box)
+        s.dismiss(ui.expect_message_box("Warning", "warning", INVALID_PORT_SETTINGS))
         check(main.panels()[0] == "Disconnected", "panels %r" % main.panels())
         check(main.control("btnConnect")["enabled"] and not main.control("btnDisconnect")["enabled"],
               "buttons changed")
         check(sim.commands() == [], "commands were sent")
 
-    def connect_with_lower_case_parity():
-        main = state["main"]
+    with s.step("Connect with Parity 'none' identifies the module"):
         # No Enter after a card: the focused window is Cardwick's own, where Enter would press the
         # focused button.
-        general, ports = standard_settings(parity="none", suffix=False)
-        env.write_settings(general, ports)
+        env.write_settings(*standard_settings(parity="none", suffix=False))
         start = time.time()
         main.click("btnConnect")
-        wait_until(lambda: main.fields()[:3] == ("30571846", "2.31", "01"), 10, "the module's identity")
+        wait_until(main.identified, 10, "the module's identity")
         check([letter for _, letter in sim.commands()] == ["B", "V"], "commands %r" % sim.commands())
         panels = main.panels()
         check(panels[0] == "Connected", "panels %r" % panels)
         check_status_line(panels[1], ": Get Version OK", start, time.time())
-        enabled = {n: main.control(n)["enabled"] for n in
-                   ("btnConnect", "btnProperties", "btnReadCardID", "btnDisconnect")}
+        states = main.states()
+        enabled = {n: states[n]["enabled"] for n in ("btnConnect", "btnProperties", "btnReadCardID", "btnDisconnect")}
         check(enabled == {"btnConnect": False, "btnProperties": False, "btnReadCardID": True,
                           "btnDisconnect": True}, "buttons %r" % enabled)
         check(ui.message_box(0) is None, "a message box")
 
-    def start_stop_start():
-        main = state["main"]
+    with s.step("Start, stop, start reading: the button's captions; tray picture 1"):
         captions = []
         for _ in range(3):
             main.click("btnReadCardID")
@@ -116,8 +97,7 @@ with Run("start-up without settings, then connect and read by hand") as run:
         wait_until(lambda: main.fields()[3] == "0004211311", 5, "the card")
         tray_picture(ui, env.work, 1)
 
-    def disconnect_while_reading():
-        main = state["main"]
+    with s.step("Disconnect while reading: stopped, fields empty, status line kept, picture 0"):
         # The poll period, on reader-sim's clock: the median spacing of seven polls in a row.
         first = len(sim.commands())
         polled = wait_until(lambda: [t for t, c in sim.commands()[first:] if c == "F"][:7] if
@@ -139,23 +119,12 @@ with Run("start-up without settings, then connect and read by hand") as run:
         # On a closed port no poll can reach the reader, whatever the poll timer does: connect
         # again, and three poll periods on reader-sim's clock after the identification show it.
         main.click("btnConnect")
-        wait_until(lambda: main.fields()[:3] == ("30571846", "2.31", "01"), 10, "the module's identity")
+        wait_until(main.identified, 10, "the module's identity")
         identified = sim.commands()[-1][0]
         wait_until(lambda: now_ms() >= identified + 1500, 5, "three poll periods")
         check([c for _, c in sim.commands()[polls:]] == ["B", "V"], "polls go on after Disconnect: %r"
               % sim.commands()[polls:])
 
-    def exit_button_ends_the_program():
-        main = state["main"]
+    with s.step("the Exit button ends the program"):
         main.click("btnExit")
-        check(cardwick.wait_exit(15), "Cardwick did not end")
-
-    run.step("no settings file: one warning, hidden window, tray icon only, nothing polled", no_settings)
-    run.step("tray double click shows the window, Disconnected", shown_by_tray_double_click)
-    run.step("the designed layout", designed_layout)
-    run.step("a missing port setting is refused with the warning", incomplete_settings_refused)
-    run.step("Connect with Parity 'none' identifies the module", connect_with_lower_case_parity)
-    run.step("Start, stop, start reading: the button's captions; tray picture 1", start_stop_start)
-    run.step("Disconnect while reading: stopped, fields empty, status line kept, picture 0",
-             disconnect_while_reading)
-    run.step("the Exit button ends the program", exit_button_ends_the_program)
+        check(s.cardwick.wait_exit(15), "Cardwick did not end")

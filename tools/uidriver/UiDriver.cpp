@@ -20,7 +20,6 @@
 #include <iostream>
 #include <map>
 #include <sstream>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -190,11 +189,9 @@ TRows DescribeWindow(HWND window) {
     RECT outer, client;
     GetWindowRect(window, &outer);
     GetClientRect(window, &client);
-    char style[32], exStyle[32];
+    char style[32];
     std::snprintf(style, sizeof style, "0x%08lx",
                   static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)));
-    std::snprintf(exStyle, sizeof exStyle, "0x%08lx",
-                  static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)));
     return {
         Fields("hwnd", HandleText(window)),
         Fields("class", Escape(RemoteClassName(window))),
@@ -204,7 +201,6 @@ TRows DescribeWindow(HWND window) {
         Fields("rect", outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top),
         Fields("client", client.right, client.bottom),
         Fields("style", style),
-        Fields("exstyle", exStyle),
         Fields("owner", HandleText(GetWindow(window, GW_OWNER))),
     };
 }
@@ -236,11 +232,8 @@ struct TKeyName {
 };
 
 const TKeyName KeyNames[] = {
-    {"TAB", VK_TAB},    {"RETURN", VK_RETURN}, {"ENTER", VK_RETURN}, {"ESCAPE", VK_ESCAPE},
-    {"ESC", VK_ESCAPE}, {"SPACE", VK_SPACE},   {"UP", VK_UP},        {"DOWN", VK_DOWN},
-    {"LEFT", VK_LEFT},  {"RIGHT", VK_RIGHT},   {"HOME", VK_HOME},    {"END", VK_END},
-    {"F4", VK_F4},      {"F10", VK_F10},       {"SHIFT", VK_SHIFT},  {"CTRL", VK_CONTROL},
-    {"ALT", VK_MENU},
+    {"TAB", VK_TAB}, {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"UP", VK_UP},
+    {"DOWN", VK_DOWN}, {"SHIFT", VK_SHIFT}, {"CTRL", VK_CONTROL}, {"ALT", VK_MENU},
 };
 
 WORD KeyCode(const std::string& name) {
@@ -256,8 +249,7 @@ WORD KeyCode(const std::string& name) {
 }
 
 bool ExtendedKey(WORD key) {
-    return key == VK_UP || key == VK_DOWN || key == VK_LEFT || key == VK_RIGHT || key == VK_HOME ||
-           key == VK_END;
+    return key == VK_UP || key == VK_DOWN;
 }
 
 void KeyEvent(WORD key, bool up) {
@@ -561,12 +553,6 @@ TRows Select(std::string& rest) {
     return {};
 }
 
-TRows SelectIndex(std::string& rest) {
-    HWND combo = ParseHandle(RequireWord(rest, "combo box"));
-    SelectComboIndex(combo, ParseInt(RequireWord(rest, "index")));
-    return {};
-}
-
 TRows StatusPanels(std::string& rest) {
     HWND bar = ParseHandle(RequireWord(rest, "status bar"));
     constexpr int MaxParts = 256;
@@ -618,11 +604,7 @@ GUITHREADINFO ForegroundThreadInfo() {
 
 TRows Focus(std::string&) {
     GUITHREADINFO info = ForegroundThreadInfo();
-    HWND focus = info.hwndFocus;
-    return {Fields("active", HandleText(info.hwndActive)), Fields("focus", HandleText(focus)),
-            Fields("class", focus ? Escape(RemoteClassName(focus)) : std::string()),
-            Fields("id", focus ? GetDlgCtrlID(focus) : 0),
-            Fields("text", focus ? Escape(RemoteText(focus)) : std::string())};
+    return {Fields("active", HandleText(info.hwndActive)), Fields("focus", HandleText(info.hwndFocus))};
 }
 
 // Asks the windows nothing: a program busy outside its message loop still has a foreground.
@@ -641,24 +623,14 @@ TRows MessageBoxInfo(std::string& rest) {
 
 // The box named by its handle, or else the topmost one, waited for up to five seconds.
 TRows Dismiss(std::string& rest) {
-    HWND box = nullptr;
-    std::string first = rest;
-    std::string word = NextWord(first);
-    if (word.rfind("0x", 0) == 0) {
-        box = ParseHandle(word);
-        rest = first;
-    } else {
-        box = WaitFor(5000, TopMessageBox);
-        if (!box)
-            throw ECommand("no message box");
-    }
-    HWND chosen = nullptr;
-    for (HWND button : MessageBoxParts(box).Buttons)
-        if (!chosen && (rest.empty() || RemoteText(button) == rest))
-            chosen = button;
-    if (!chosen)
-        throw ECommand(rest.empty() ? "message box has no button" : "no button \"" + rest + "\"");
-    PostMessageA(chosen, BM_CLICK, 0, 0);
+    std::string word = NextWord(rest);
+    HWND box = word.empty() ? WaitFor(5000, TopMessageBox) : ParseHandle(word);
+    if (!box)
+        throw ECommand("no message box");
+    std::vector<HWND> buttons = MessageBoxParts(box).Buttons;
+    if (buttons.empty())
+        throw ECommand("message box has no button");
+    PostMessageA(buttons.front(), BM_CLICK, 0, 0);
     if (!WaitFor(5000, [box]() { return IsWindow(box) && Visible(box) ? nullptr : box; }))
         throw ECommand("message box stays open");
     return {};
@@ -728,7 +700,6 @@ const std::map<std::string, TCommand>& Commands() {
           }}},
         {"combo", {"combo HWND: the selected index (-1 for none), then every entry", Combo}},
         {"select", {"select HWND TEXT: chooses the entry with this text", Select}},
-        {"selectindex", {"selectindex HWND N: chooses entry N", SelectIndex}},
         {"status", {"status HWND: each panel: right edge, alignment, text", StatusPanels}},
         {"click", {"click HWND: clicks a button or check box (posted)", Click}},
         {"press",
@@ -747,7 +718,7 @@ const std::map<std::string, TCommand>& Commands() {
               return TRows{};
           }}},
         {"keys",
-         {"keys CHORD...: types keys at the focused window, e.g. TAB SHIFT+TAB RETURN ALT+F4 X",
+         {"keys CHORD...: types keys at the focused window, e.g. TAB SHIFT+TAB RETURN X",
           [](std::string& rest) {
               PressKeys(rest);
               return TRows{};
@@ -784,13 +755,6 @@ const std::map<std::string, TCommand>& Commands() {
                   throw ECommand("no answer");
               return TRows{std::to_string(result)};
           }}},
-        {"minimize",
-         {"minimize HWND: minimises a top-level window as its minimise box does (posted)",
-          [](std::string& rest) {
-              HWND window = ParseHandle(RequireWord(rest, "window"));
-              PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-              return TRows{};
-          }}},
         {"settext",
          {"settext HWND TEXT: replaces a window's text behind its program's back",
           [](std::string& rest) {
@@ -806,16 +770,10 @@ const std::map<std::string, TCommand>& Commands() {
         {"msgbox",
          {"msgbox [MS]: waits up to MS for a message box: hwnd, title, icon, text, buttons", MessageBoxInfo}},
         {"dismiss",
-         {"dismiss [HWND] [BUTTON]: clicks a button (the first by default) of the box (the topmost by "
-          "default), waits until it closes",
+         {"dismiss [HWND]: clicks the first button of the box (the topmost by default), waits until it "
+          "closes",
           Dismiss}},
         {"tray", {"tray: the notification-area icons, oldest first: hwnd x y w h", Tray}},
-        {"trayclick",
-         {"trayclick [N]: a left click on tray icon N",
-          [](std::string& rest) {
-              PostMouse(TrayIcon(rest), {WM_LBUTTONDOWN, WM_LBUTTONUP});
-              return TRows{};
-          }}},
         {"traydblclick",
          {"traydblclick [N]: a double click on tray icon N",
           [](std::string& rest) {
