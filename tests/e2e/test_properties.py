@@ -152,7 +152,9 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
         reg("add", HTTPS_COMMAND, "/ve", "/d",
             "C:\\windows\\system32\\reg.exe add %s /v Opened /d \"%%1\" /f" % OPENED_KEY, "/f")
         ui.call("press " + link)
-        wait_until(lambda: (reg_values(OPENED_KEY) or {}).get("Opened"), 20, "the shell to open the link")
+        # A hang guard, not a bound: the shell starts reg.exe, and an emulated 32-bit start on a
+        # busy machine takes tens of seconds.
+        wait_until(lambda: (reg_values(OPENED_KEY) or {}).get("Opened"), 90, "the shell to open the link")
         check(reg_values(OPENED_KEY)["Opened"] == LINK, "opened %r" % reg_values(OPENED_KEY))
         wait_until(lambda: link_colour() == "purple", 5, "the link to turn purple")
         ui.call("click " + texts["OK"]["hwnd"])

@@ -85,13 +85,13 @@ with Session("reading from the notification area", settings=standard_settings(sh
         check(sink.text() == (FIRST + "\r") * 2 + SECOND + AFTER_BAD + SPLIT * 2, "typed %r" % sink.text())
         bad = [line for _, line in watcher.lines() if "BCC" in line]
         check(len(bad) == 1, "BCC failures besides the bad reply: %r" % bad)
-        # On reader-sim's clock: the pieces after the first, each written on its own, and the
-        # order of the poll that goes out while the reply is incomplete.
+        # On reader-sim's clock: the pieces after the first, each written on its own, and a poll
+        # that went out while the reply was incomplete. The order is what matters: under load the
+        # first piece can leave late and the gaps between the writes shrink below the schedule's.
         sent = [(t, data) for t, kind, data in split.entries() if kind == "TX"]
         rest = [i for i, (_, data) in enumerate(sent) if data[:1] != b"\n"]
         check(len(rest) == 2, "the reply did not go out in three pieces: %r" % sent)
         first, last = sent[rest[0] - 1][0], sent[rest[-1]][0]
-        check(last - first >= 2 * SPLIT_GAP_MS, "the pieces went out within %.0f ms" % (last - first))
         between = [c for t, c in split.commands() if first < t < last]
         check(between and set(between) == {"F"}, "polls between the first and the last piece: %r" % between)
 
