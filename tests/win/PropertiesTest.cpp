@@ -191,7 +191,9 @@ struct TLockedRunKey : TLockedKey {
 // box says (the program's own file, quoted, in any case; or no value with the box cleared). A value
 // that does need changing still reports the refusal.
 TEST_F(PropertiesTest, OkLeavesAnEqualStartupValueAloneAndReportsOnlyNeededWrites) {
-    const std::string Own = StartupCommandLine();
+    char Module[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, Module, MAX_PATH), 0u);
+    const std::string Own = "\"" + std::string(Module) + "\"";
     std::string Upper = Own;
     for (char& C : Upper)
         C = static_cast<char>(toupper(static_cast<unsigned char>(C)));
