@@ -133,33 +133,6 @@ TEST_F(PropertiesTest, AnErrorInsideATestOrAScanStillCleansUp) {
     ExpectIdle();
 }
 
-// OK when the settings file cannot be written: the error is shown, the start-up registration is
-// not touched, and the dialog closes all the same.
-TEST_F(PropertiesTest, OkAfterARefusedWriteShowsTheErrorAndLeavesTheRegistry) {
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName, REG_SZ, "before", 7),
-              ERROR_SUCCESS);
-    // A directory where the file should be: the platform refuses every write.
-    ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
-    Dialog->cxLoadOnStartup->SetChecked(false);
-    auto* Clicker = new TTimer(Dialog);
-    Clicker->SetInterval(100);
-    Clicker->OnTimer = TNotifyEvent::Function([&](TObject*) {
-        Clicker->SetEnabled(false);
-        // The box is unchecked after the showing loaded the defaults: a completed OK would remove
-        // the start-up value.
-        Dialog->cxLoadOnStartup->SetChecked(false);
-        SendMessageA(Dialog->btnOK->Handle(), BM_CLICK, 0, 0);
-    });
-    Clicker->SetEnabled(true);
-
-    EXPECT_EQ(Dialog->ShowModal(), mrOk);
-
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0], "Unable to write to cardwick.ini");
-    EXPECT_EQ(RunValueData(), "before");
-    EXPECT_FALSE(Dialog->Visible());
-}
-
 // Shows the dialog and presses OK with "Load on Windows startup" set as given; returns the boxes
 // the press showed.
 std::vector<std::string> PressOk(TfrmProperties* Dialog, std::vector<std::string>& Boxes, bool Load) {
@@ -175,6 +148,19 @@ std::vector<std::string> PressOk(TfrmProperties* Dialog, std::vector<std::string
     EXPECT_EQ(Dialog->ShowModal(), mrOk);
     delete Clicker;
     return Boxes;
+}
+
+// OK when the settings file cannot be written: the error is shown, the start-up registration is
+// not touched, and the dialog closes all the same.
+TEST_F(PropertiesTest, OkAfterARefusedWriteShowsTheErrorAndLeavesTheRegistry) {
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName, REG_SZ, "before", 7),
+              ERROR_SUCCESS);
+    // A directory where the file should be: the platform refuses every write.
+    ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
+    // The box cleared: a completed OK would remove the start-up value.
+    EXPECT_EQ(PressOk(Dialog, Boxes, false), std::vector<std::string>{"Unable to write to cardwick.ini"});
+    EXPECT_EQ(RunValueData(), "before");
+    EXPECT_FALSE(Dialog->Visible());
 }
 
 // The machine-wide Run key as a standard user meets it: readable, not writable.
