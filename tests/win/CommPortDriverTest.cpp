@@ -34,12 +34,10 @@ protected:
         Application->MessageBoxSeam = nullptr;
     }
 
-    void Plug(std::vector<std::string> Args = {}) {
+    // reader-sim plugged in with Args, and a driver set up as the main window sets up its own, open
+    // on reader-sim's port.
+    void Open(std::vector<std::string> Args = {}, std::uint16_t PollingDelay = ManualTicks) {
         Sim = std::make_unique<TReaderSim>("COM5", std::move(Args));
-    }
-
-    // A driver set up as the main window sets up its own, open on reader-sim's port.
-    void Open(std::uint16_t PollingDelay = ManualTicks) {
         Comm = std::make_unique<TCommPortDriver>(nullptr);
         Comm->SetPortName(Sim->DevicePath());
         Comm->SetBaudRateValue(19200);
@@ -109,7 +107,6 @@ const std::string ReplyB = BuildReplyFrame('0', "01", 'B', "30571846"); // 16 by
 const std::string ReplyV = BuildReplyFrame('0', "01", 'V', "2.31");     // 12 bytes
 
 TEST_F(CommPortDriver, SendTextArrivesByteExact) {
-    Plug();
     Open();
     const std::string Frame = BuildCommandFrame('F', "");
     EXPECT_TRUE(Comm->SendText(Frame));
@@ -118,7 +115,6 @@ TEST_F(CommPortDriver, SendTextArrivesByteExact) {
     ASSERT_FALSE(Log.empty());
     EXPECT_EQ(Log.front().Direction, TSimLogEntry::Received);
     EXPECT_EQ(Log.front().Bytes, Frame);
-    EXPECT_EQ(Frame, std::string("\x09\x41\x30\x30\x46\x30\x45\x0D"));
     EXPECT_TRUE(Comm->SendText(""));
 }
 
@@ -127,9 +123,8 @@ TEST_F(CommPortDriver, SendTextArrivesByteExact) {
 // before Connect; it comes at the first dispatch after. A timer set again would start its period
 // anew from Connect and be a whole second away.
 TEST_F(CommPortDriver, ConnectWhileOpenKeepsPortAndTimer) {
-    Plug();
     int Ticks = 0;
-    Open(1000);
+    Open({}, 1000);
     Comm->CommStatusQuery = [&](HANDLE H, DWORD* E, COMSTAT* S) {
         ++Ticks;
         return ClearCommError(H, E, S);
@@ -147,7 +142,6 @@ TEST_F(CommPortDriver, ConnectWhileOpenKeepsPortAndTimer) {
 
 TEST_F(CommPortDriver, TheBaudRateReachesTheLineAndIsReappliedWhileOpen) {
     // reader-sim answers only while the line runs at its own rate, 19200.
-    Plug();
     Open();
     Comm->SetBaudRate(br9600);
     Command('B');
@@ -162,7 +156,6 @@ TEST_F(CommPortDriver, TheBaudRateReachesTheLineAndIsReappliedWhileOpen) {
 }
 
 TEST_F(CommPortDriver, PortAndBufferSizesCannotChangeWhileOpen) {
-    Plug();
     Open();
     const std::string Name = Comm->PortName();
     Comm->SetPortName("\\\\.\\COM9");
@@ -185,7 +178,6 @@ TEST_F(CommPortDriver, PortAndBufferSizesCannotChangeWhileOpen) {
 }
 
 TEST_F(CommPortDriver, CheckLineStatusStopsASendWhenNoModemLineIsOn) {
-    Plug();
     Open();
     // A pty cannot report modem lines at all: the query fails, which reads as all lines off.
     EXPECT_TRUE(Comm->ModemLines().Empty());
@@ -205,7 +197,6 @@ TEST_F(CommPortDriver, CheckLineStatusStopsASendWhenNoModemLineIsOn) {
 }
 
 TEST_F(CommPortDriver, ModemLinesMapTheStatusBits) {
-    Plug();
     Open();
     struct {
         DWORD Status;
@@ -233,7 +224,6 @@ TEST_F(CommPortDriver, ModemLinesMapTheStatusBits) {
 }
 
 TEST_F(CommPortDriver, OutputRoomNeverGoesBelowZero) {
-    Plug();
     Open();
     EXPECT_EQ(Comm->OutputRoom(), 2048);
     DWORD OutQueue = 0;
@@ -254,7 +244,6 @@ TEST_F(CommPortDriver, OutputRoomNeverGoesBelowZero) {
 }
 
 TEST_F(CommPortDriver, SendDataTimedGivesUpAfterItsTimeoutWithoutProgress) {
-    Plug();
     Open();
     // Room for 128 bytes once, then a queue that never drains.
     int Queries = 0;
@@ -277,8 +266,7 @@ TEST_F(CommPortDriver, SendDataTimedGivesUpAfterItsTimeoutWithoutProgress) {
 }
 
 TEST_F(CommPortDriver, DataModeHandsOverWhatEachTickFinds) {
-    Plug({"--split", "2", "--split-gap", "400", "--fault-only", "F"});
-    Open();
+    Open({"--split", "2", "--split-gap", "400", "--fault-only", "F"});
     Tick(); // nothing queued: no event
     EXPECT_TRUE(Received.empty());
 
@@ -312,8 +300,7 @@ TEST_F(CommPortDriver, DataModeHandsOverWhatEachTickFinds) {
 }
 
 TEST_F(CommPortDriver, ABlockLargerThanTheBufferArrivesWholeInOrderAndNoReadExceedsInBufSize) {
-    Plug({"--oversize", "10000"});
-    Open();
+    Open({"--oversize", "10000"});
     Command('A');
     // Let the pty queue more than one buffer's worth before the first tick.
     ASSERT_TRUE(WaitQueued(Comm->InBufSize() + 1));
@@ -335,8 +322,7 @@ TEST_F(CommPortDriver, ABlockLargerThanTheBufferArrivesWholeInOrderAndNoReadExce
 }
 
 TEST_F(CommPortDriver, PacketModeDeliversWholePacketsAndLeavesTheRestQueued) {
-    Plug({"--oversize", "25", "--fault-only", "A"});
-    Open();
+    Open({"--oversize", "25", "--fault-only", "A"});
     Comm->SetPacketSize(10);
     Tick();
     EXPECT_EQ(Comm->PacketStartTime(), TCommPortDriver::NoPacketStart);
@@ -359,8 +345,7 @@ TEST_F(CommPortDriver, PacketModeDeliversWholePacketsAndLeavesTheRestQueued) {
 }
 
 TEST_F(CommPortDriver, PacketStartTimeAdvancesOnePacketDurationPerPacket) {
-    Plug({"--oversize", "24", "--fault-only", "A"});
-    Open();
+    Open({"--oversize", "24", "--fault-only", "A"});
     Comm->SetPacketSize(20); // 10 ms at 19200 bit/s
     Command('B');            // 16 bytes: a partial packet
     ASSERT_TRUE(WaitQueued(16));
@@ -395,8 +380,7 @@ class CommPortDriverPacketTimeout : public CommPortDriver,
 // after the first sight comes at once, far inside the time-out; the last one after a sleep longer
 // than it (the arithmetic at the edges is proved in tests/unit/PacketClockTest).
 TEST_P(CommPortDriverPacketTimeout, APartialPacketIsHeldUntilItsTimeOutAndThenDiscardedOrPassed) {
-    Plug({"--oversize", "24", "--fault-only", "A"});
-    Open();
+    Open({"--oversize", "24", "--fault-only", "A"});
     Comm->SetPollingDelay(200); // never dispatched here: the ticks are sent by hand
     Comm->SetPacketSize(20);
     Comm->SetPacketTimeout(1000);
@@ -423,8 +407,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, CommPortDriverPacketTimeout,
                          ::testing::Values(TTimeoutCase{pmDiscard, 1}, TTimeoutCase{pmPass, 2}));
 
 TEST_F(CommPortDriver, ClosingThePortInsideTheEventEndsTheTicks) {
-    Plug({"--oversize", "30", "--fault-only", "A"});
-    Open(20);
+    Open({"--oversize", "30", "--fault-only", "A"}, 20);
     int Events = 0, Queries = 0;
     Comm->CommStatusQuery = [&](HANDLE H, DWORD* E, COMSTAT* S) {
         ++Queries;
@@ -455,8 +438,7 @@ TEST_F(CommPortDriver, ClosingThePortInsideTheEventEndsTheTicks) {
 }
 
 TEST_F(CommPortDriver, AnExceptionInTheEventReachesTheStandardErrorDisplay) {
-    Plug();
-    Open(20);
+    Open({}, 20);
     Comm->OnReceiveData = TReceiveDataEvent::Function(
         [](TObject*, void*, std::uint32_t) { throw EConvertError("'x' is not a valid integer value"); });
     Command('B');
@@ -469,8 +451,7 @@ TEST_F(CommPortDriver, AnExceptionInTheEventReachesTheStandardErrorDisplay) {
 }
 
 TEST_F(CommPortDriver, DestroyingTheDriverClosesThePort) {
-    Plug();
-    Open(20);
+    Open({}, 20);
     const HANDLE Port = Comm->Handle();
     const HWND TimerWindow = Comm->TimerWindowHandle();
     DWORD Flags;
@@ -481,8 +462,7 @@ TEST_F(CommPortDriver, DestroyingTheDriverClosesThePort) {
 }
 
 TEST_F(CommPortDriver, APulledAdapterSkipsTicksQuietlyAndMakesASendRaise) {
-    Plug();
-    Open(20);
+    Open({}, 20);
     int Queries = 0;
     Comm->CommStatusQuery = [&](HANDLE H, DWORD* E, COMSTAT* S) {
         ++Queries;

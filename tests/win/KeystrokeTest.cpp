@@ -163,13 +163,4 @@ INSTANTIATE_TEST_SUITE_P(
                       TTypingCase{"LowerCaseBecomesAFunctionKey", "p", false, LowerCaseCapsOff, ""}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
-TEST_F(KeystrokeAtFocusedWindow, EmptyTextGivesNoEvent) {
-    Prepare(false);
-    TfrmCardReader::SendToActiveWindow("");
-    const TKeySinkReport Report = Sink->Report();
-    EXPECT_TRUE(Report.Hook.empty());
-    EXPECT_TRUE(Report.Messages.empty());
-    EXPECT_FALSE(CapsLockOn());
-}
-
 } // namespace

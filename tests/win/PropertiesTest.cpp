@@ -133,33 +133,6 @@ TEST_F(PropertiesTest, AnErrorInsideATestOrAScanStillCleansUp) {
     ExpectIdle();
 }
 
-// OK when the settings file cannot be written: the error is shown, the start-up registration is
-// not touched, and the dialog closes all the same.
-TEST_F(PropertiesTest, OkAfterARefusedWriteShowsTheErrorAndLeavesTheRegistry) {
-    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName, REG_SZ, "before", 7),
-              ERROR_SUCCESS);
-    // A directory where the file should be: the platform refuses every write.
-    ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
-    Dialog->cxLoadOnStartup->SetChecked(false);
-    auto* Clicker = new TTimer(Dialog);
-    Clicker->SetInterval(100);
-    Clicker->OnTimer = TNotifyEvent::Function([&](TObject*) {
-        Clicker->SetEnabled(false);
-        // The box is unchecked after the showing loaded the defaults: a completed OK would remove
-        // the start-up value.
-        Dialog->cxLoadOnStartup->SetChecked(false);
-        SendMessageA(Dialog->btnOK->Handle(), BM_CLICK, 0, 0);
-    });
-    Clicker->SetEnabled(true);
-
-    EXPECT_EQ(Dialog->ShowModal(), mrOk);
-
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0], "Unable to write to cardwick.ini");
-    EXPECT_EQ(RunValueData(), "before");
-    EXPECT_FALSE(Dialog->Visible());
-}
-
 // Shows the dialog and presses OK with "Load on Windows startup" set as given; returns the boxes
 // the press showed.
 std::vector<std::string> PressOk(TfrmProperties* Dialog, std::vector<std::string>& Boxes, bool Load) {
@@ -177,6 +150,19 @@ std::vector<std::string> PressOk(TfrmProperties* Dialog, std::vector<std::string
     return Boxes;
 }
 
+// OK when the settings file cannot be written: the error is shown, the start-up registration is
+// not touched, and the dialog closes all the same.
+TEST_F(PropertiesTest, OkAfterARefusedWriteShowsTheErrorAndLeavesTheRegistry) {
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, RunValueName, REG_SZ, "before", 7),
+              ERROR_SUCCESS);
+    // A directory where the file should be: the platform refuses every write.
+    ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
+    // The box cleared: a completed OK would remove the start-up value.
+    EXPECT_EQ(PressOk(Dialog, Boxes, false), std::vector<std::string>{"Unable to write to cardwick.ini"});
+    EXPECT_EQ(RunValueData(), "before");
+    EXPECT_FALSE(Dialog->Visible());
+}
+
 // The machine-wide Run key as a standard user meets it: readable, not writable.
 struct TLockedRunKey : TLockedKey {
     TLockedRunKey() : TLockedKey(HKEY_LOCAL_MACHINE, RunKeyPath) {
@@ -191,7 +177,9 @@ struct TLockedRunKey : TLockedKey {
 // box says (the program's own file, quoted, in any case; or no value with the box cleared). A value
 // that does need changing still reports the refusal.
 TEST_F(PropertiesTest, OkLeavesAnEqualStartupValueAloneAndReportsOnlyNeededWrites) {
-    const std::string Own = StartupCommandLine();
+    char Module[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, Module, MAX_PATH), 0u);
+    const std::string Own = "\"" + std::string(Module) + "\"";
     std::string Upper = Own;
     for (char& C : Upper)
         C = static_cast<char>(toupper(static_cast<unsigned char>(C)));

@@ -71,43 +71,28 @@ protected:
 };
 
 // The settings dialog's own OK handler, with the controls set as a user leaves them: the file's
-// text, key by key, and the start-up value it asks for.
-TEST_F(SettingsFileTest, TheDialogsOkWritesTheSixKeysAndTheStartupValue) {
+// text, key by key, and no start-up value. (The opposite check boxes, empty selections and the
+// start-up value written are the first OK of tests/e2e/test_properties.py.)
+TEST_F(SettingsFileTest, TheDialogsOkWritesTheSixKeysAndRemovesTheStartupValue) {
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName, REG_SZ, "before", 7), ERROR_SUCCESS);
     auto* Dialog = new TfrmProperties(Application);
     Dialog->AfterConstruction();
     auto Select = [](TComboBox* Box, const std::string& Entry) {
-        Box->SetItemIndex(Entry.empty() ? -1 : Box->Items().Add(Entry));
+        Box->SetItemIndex(Box->Items().Add(Entry));
     };
-    Dialog->cxLoadOnStartup->SetChecked(true);
-    Dialog->cxShowOnStartup->SetChecked(false);
-    Dialog->cxReturn->SetChecked(true);
-    Select(Dialog->cbPort, "COM3");
-    Select(Dialog->cbBaudRate, "19200");
-    Select(Dialog->cbParity, "Even");
-    Dialog->btnOKClick(nullptr);
-
-    EXPECT_EQ(SettingsFileLines(),
-              (std::vector<std::string>{"[General]", "Load on Windows startup=1", "Show on startup=0",
-                                        "Suffix Carriage Return=1", "[Ports]", "Port=COM3", "Baud rate=19200",
-                                        "Parity=Even"}));
-    char Module[MAX_PATH];
-    GetModuleFileNameA(nullptr, Module, MAX_PATH);
-    EXPECT_EQ(StoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName).Data, "\"" + std::string(Module) + "\"");
-
-    // A second OK replaces the values where they stand; empty selections are written as they are.
     Dialog->cxLoadOnStartup->SetChecked(false);
     Dialog->cxShowOnStartup->SetChecked(true);
     Dialog->cxReturn->SetChecked(false);
-    Select(Dialog->cbPort, "");
-    Select(Dialog->cbBaudRate, "");
-    Select(Dialog->cbParity, "None");
+    Select(Dialog->cbPort, "COM3");
+    Select(Dialog->cbBaudRate, "19200");
+    Select(Dialog->cbParity, "Even");
     Dialog->btnOKClick(nullptr);
     delete Dialog;
 
     EXPECT_EQ(SettingsFileLines(),
               (std::vector<std::string>{"[General]", "Load on Windows startup=0", "Show on startup=1",
-                                        "Suffix Carriage Return=0", "[Ports]",
-                                        "Port=", "Baud rate=", "Parity=None"}));
+                                        "Suffix Carriage Return=0", "[Ports]", "Port=COM3", "Baud rate=19200",
+                                        "Parity=Even"}));
     EXPECT_FALSE(StoredValue(HKEY_LOCAL_MACHINE, RunKeyPath, ValueName).Exists);
 }
 
@@ -177,20 +162,6 @@ TEST_F(SettingsFileTest, RefusedWriteRaisesUnableToWriteAndReadsGiveDefaults) {
     EXPECT_FALSE(ReadSettingBool("General", "Show on startup"));
     EXPECT_TRUE(File.ReadBool("General", "Show on startup", true));
     EXPECT_EQ(ReadSettingString("Ports", "Port"), "");
-}
-
-// The program's own file, quoted, whatever the current directory is: a program started by
-// Windows at logon runs in a system folder.
-TEST(StartupCommandLineTest, IsTheProgramsOwnFileQuoted) {
-    char Module[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameA(nullptr, Module, MAX_PATH), 0u);
-    char Saved[MAX_PATH];
-    ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, Saved), 0u);
-    char System[MAX_PATH];
-    GetSystemDirectoryA(System, MAX_PATH);
-    ASSERT_TRUE(SetCurrentDirectoryA(System));
-    EXPECT_EQ(StartupCommandLine(), "\"" + std::string(Module) + "\"");
-    SetCurrentDirectoryA(Saved);
 }
 
 // A key of the test's own holding the value, locked as the machine-wide keys are for a standard

@@ -74,21 +74,6 @@ std::string UnixPathOf(const std::string& WindowsPath) {
     return Result;
 }
 
-std::string WindowsPathOf(const std::string& UnixPath) {
-    using TGetDos = WCHAR*(CDECL*)(LPCSTR);
-    static const auto GetDos = WineExport<TGetDos>("wine_get_dos_file_name");
-    if (!GetDos)
-        throw std::runtime_error("not running under Wine: no wine_get_dos_file_name");
-    WCHAR* Dos = GetDos(UnixPath.c_str());
-    if (!Dos)
-        throw std::runtime_error("no Windows path for " + UnixPath);
-    std::string Result;
-    for (const WCHAR* P = Dos; *P; ++P)
-        Result += static_cast<char>(*P);
-    HeapFree(GetProcessHeap(), 0, Dos);
-    return Result;
-}
-
 TReaderSim::TReaderSim(std::string PortName, std::vector<std::string> ExtraArgs) : Port(std::move(PortName)) {
     const std::string Sim = Env("CARDWICK_READER_SIM");
     const std::string Link = Env("CARDWICK_PORTS_DIR") + "/" + Lower(Port);

@@ -46,8 +46,6 @@ public:
 
     // "\\.\COM7": the name a client opens.
     std::string DevicePath() const { return "\\\\.\\" + Port; }
-    // The host path of reader-sim's pty.
-    const std::string& PtyPath() const { return Pty; }
 
     // Ends reader-sim (the line closes, the port's symlink goes) and waits until it has exited.
     void Stop();
@@ -77,5 +75,3 @@ private:
 
 // Host (unix) path of a Windows path, through Wine's own mapping.
 std::string UnixPathOf(const std::string& WindowsPath);
-// Windows path of a host path.
-std::string WindowsPathOf(const std::string& UnixPath);
