@@ -36,28 +36,10 @@ using TRows = std::vector<std::string>;
 std::string Escape(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            if (c < 0x20) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                out += hex;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
+        char hex[8] = {static_cast<char>(c)};
+        if (c < 0x20)
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : hex;
     }
     return out;
 }
@@ -226,12 +208,7 @@ HWND WaitFor(int timeoutMs, const std::function<HWND()>& found) {
 
 // ---- keys ----
 
-struct TKeyName {
-    const char* Name;
-    WORD Key;
-};
-
-const TKeyName KeyNames[] = {
+const std::pair<const char*, WORD> KeyNames[] = {
     {"TAB", VK_TAB}, {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"UP", VK_UP},
     {"DOWN", VK_DOWN}, {"SHIFT", VK_SHIFT}, {"CTRL", VK_CONTROL}, {"ALT", VK_MENU},
 };
@@ -240,9 +217,9 @@ WORD KeyCode(const std::string& name) {
     std::string upper = name;
     std::transform(upper.begin(), upper.end(), upper.begin(),
                    [](unsigned char c) { return std::toupper(c); });
-    for (const TKeyName& key : KeyNames)
-        if (upper == key.Name)
-            return key.Key;
+    for (const auto& [keyName, key] : KeyNames)
+        if (upper == keyName)
+            return key;
     if (upper.size() == 1 && std::isalnum(static_cast<unsigned char>(upper[0])))
         return static_cast<WORD>(upper[0]);
     throw ECommand("unknown key: " + name);
@@ -260,15 +237,9 @@ void KeyEvent(WORD key, bool up) {
 // "SHIFT+TAB" holds the modifiers around the last key, as a user's chord does.
 void PressChord(const std::string& chord) {
     std::vector<WORD> keys;
-    size_t start = 0;
-    for (;;) {
-        size_t plus = chord.find('+', start);
-        keys.push_back(
-            KeyCode(chord.substr(start, plus == std::string::npos ? std::string::npos : plus - start)));
-        if (plus == std::string::npos)
-            break;
-        start = plus + 1;
-    }
+    std::istringstream names(chord);
+    for (std::string name; std::getline(names, name, '+');)
+        keys.push_back(KeyCode(name));
     for (WORD key : keys)
         KeyEvent(key, false);
     for (auto key = keys.rbegin(); key != keys.rend(); ++key)
