@@ -58,30 +58,27 @@ template <typename... T> std::string Fields(const T&... fields) {
     return out.str();
 }
 
-HWND ParseHandle(const std::string& token) {
+// A whole number in decimal or 0x hex, the whole token.
+long long ParseNumber(const std::string& token, const std::string& what) {
     try {
         size_t used = 0;
-        unsigned long long value = std::stoull(token, &used, 0);
-        if (used == token.size()) {
-            HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(value));
-            if (!IsWindow(window))
-                throw ECommand("no such window: " + token);
-            return window;
-        }
-    } catch (const std::logic_error&) {
-    }
-    throw ECommand("not a window handle: " + token);
-}
-
-int ParseInt(const std::string& token) {
-    try {
-        size_t used = 0;
-        int value = std::stoi(token, &used, 0);
+        long long value = std::stoll(token, &used, 0);
         if (used == token.size())
             return value;
     } catch (const std::logic_error&) {
     }
-    throw ECommand("not a number: " + token);
+    throw ECommand("not " + what + ": " + token);
+}
+
+HWND ParseHandle(const std::string& token) {
+    HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(ParseNumber(token, "a window handle")));
+    if (!IsWindow(window))
+        throw ECommand("no such window: " + token);
+    return window;
+}
+
+int ParseInt(const std::string& token) {
+    return static_cast<int>(ParseNumber(token, "a number"));
 }
 
 // Splits off the first word; the rest of the line stays one argument (captions hold blanks).
@@ -685,7 +682,7 @@ const std::map<std::string, TCommand>& Commands() {
         {"send", [](std::string& rest) {
               HWND window = ParseHandle(RequireWord(rest, "window"));
               auto Number = [&](const char* What) {
-                  return static_cast<std::uintptr_t>(std::stoull(RequireWord(rest, What), nullptr, 0));
+                  return static_cast<std::uintptr_t>(ParseNumber(RequireWord(rest, What), What));
               };
               const UINT message = static_cast<UINT>(Number("message"));
               const WPARAM wparam = Number("wparam");
