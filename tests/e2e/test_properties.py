@@ -123,9 +123,6 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
         dialog.close()
         return open_dialog()[0]
 
-    def counts():
-        return {p: len(sim.commands()) for p, sim in sims.items()}
-
     def sent_since(before):
         return {p: len(sim.commands()) - before.get(p, 0) for p, sim in sims.items()}
 
@@ -214,7 +211,8 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
         command = run_values().get("Orvela Cardwick")
         expected = '"Z:%s"' % os.path.abspath(env.cardwick).replace("/", "\\")
         check(command == expected, "start-up value %r, expected %r" % (command, expected))
-        main.check_disconnected()
+        check(main.panels()[0] == "Disconnected" and main.fields() == ("", "", "", ""),
+              "main window %r %r" % (main.panels(), main.fields()))
 
     with s.step("unchecked Load and OK removes the start-up value, twice without complaint"):
         # The second time the box shows the stored "0", and the value is already gone.
@@ -259,7 +257,8 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
         with open(env.ini, "rb") as f:
             stored = f.read()
         dialog.close("btnOK")
-        main.check_disconnected()
+        check(main.panels()[0] == "Disconnected" and main.fields() == ("", "", "", ""),
+              "main window after OK %r %r" % (main.panels(), main.fields()))
         with open(env.ini, "wb") as f:
             f.write(stored)
         dialog, _ = open_dialog()
@@ -292,7 +291,7 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
             # COM4 has no reader (its device is gone), COM5 is silent, COM6 answers at 19200, COM7 too.
             dialog = reopen_with_ports(["COM4", "COM5", "COM6", "COM7"])
             check(dialog.combo("cbPort")[1] == ["COM4", "COM5", "COM6", "COM7"], "ports %r" % (dialog.combo("cbPort"),))
-            before = counts()
+            before = {p: len(sim.commands()) for p, sim in sims.items()}
             started = now_ms()
             dialog.click("btnAutoDetect")
             wait_until(lambda: dialog.text("btnAutoDetect") == "&Cancel", 5, "the scan to start")
@@ -347,7 +346,7 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
             # tries first, so the scan never needs to open the held port: Windows, which refuses a
             # second open, and Wine, which allows it, see the same commands.
             dialog.choose("COM7", "4800", "Even")
-            before = counts()
+            before = {p: len(sim.commands()) for p, sim in sims.items()}
             # The second click lands inside the Test's wait on the silent port: a whole scan runs there.
             dialog.click("btnTest")
             dialog.click("btnAutoDetect")
@@ -364,7 +363,9 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
         stored = ini_sections(env)
         dialog.close()
         check(ini_sections(env) == stored, "Cancel wrote the settings")
-        main.check_disconnected()
-        before = counts()
+        check(main.panels()[0] == "Disconnected" and main.fields() == ("", "", "", ""),
+              "main window %r %r" % (main.panels(), main.fields()))
+        counts = {p: len(sim.commands()) for p, sim in sims.items()}
         time.sleep(1.5)
-        check(counts() == before, "commands after the dialog closed")
+        check({p: len(sim.commands()) for p, sim in sims.items()} == counts, "commands after the dialog closed")
+        check(main.control("btnConnect")["enabled"], "Connect is not enabled")
