@@ -316,32 +316,27 @@ BOOL WINAPI AcceptEverything(DWORD, PNOTIFYICONDATAA) {
     return TRUE;
 }
 
-class TrayIconClickTest : public ::testing::Test {
+class TrayIconClickTest : public TrayIconTest {
 protected:
     void SetUp() override {
+        TrayIconTest::SetUp();
         TrayIconShell.NotifyIcon = AcceptEverything;
-        Owner = std::make_unique<TComponent>(nullptr);
-        Icon = new TTrayNotifyIcon(Owner.get());
-        Icon->OnClick = TNotifyEvent::Function([this](TObject* Sender) {
-            EXPECT_EQ(Sender, Icon);
-            Clicks.push_back(GetTickCount());
-        });
-        Icon->OnDblClick = TNotifyEvent::Function([this](TObject* Sender) {
-            EXPECT_EQ(Sender, Icon);
-            DblClicks.push_back(GetTickCount());
-        });
+        Icon = NewIcon();
+        Icon->OnClick = Recorder(Clicks);
+        Icon->OnDblClick = Recorder(DblClicks);
         DoubleClickTime = GetDoubleClickTime();
     }
-    void TearDown() override {
-        Owner.reset();
-        TrayIconShell.NotifyIcon = Shell_NotifyIconA;
-    }
 
+    TNotifyEvent Recorder(std::vector<DWORD>& Times) {
+        return TNotifyEvent::Function([this, &Times](TObject* Sender) {
+            EXPECT_EQ(Sender, Icon);
+            Times.push_back(GetTickCount());
+        });
+    }
     void Mouse(UINT MouseMessage, UINT Id = 0) {
         PostMessageA(IconManager->Handle(), TrayNotifyIconMessage, Id ? Id : Icon->IconId(), MouseMessage);
     }
 
-    std::unique_ptr<TComponent> Owner;
     TTrayNotifyIcon* Icon = nullptr;
     std::vector<DWORD> Clicks, DblClicks;
     DWORD DoubleClickTime = 0;
