@@ -257,15 +257,16 @@ void PressKeys(std::string rest) {
 
 // ---- message boxes ----
 
-bool IsMessageBox(HWND window) {
-    return Visible(window) && RemoteClassName(window) == "#32770";
+// The topmost visible top-level window of a class: "#32770" a message box, "#32768" a popup menu.
+HWND VisibleTopLevel(const char* windowClass) {
+    for (HWND window : TopLevelWindows())
+        if (Visible(window) && RemoteClassName(window) == windowClass)
+            return window;
+    return nullptr;
 }
 
 HWND TopMessageBox() {
-    for (HWND window : TopLevelWindows())
-        if (IsMessageBox(window))
-            return window;
-    return nullptr;
+    return VisibleTopLevel("#32770");
 }
 
 // The pixels of a size by size bitmap once draw has painted it on a memory DC.
@@ -414,10 +415,7 @@ void PostMouse(HWND window, std::initializer_list<UINT> messages) {
 }
 
 HWND VisiblePopupMenu() {
-    for (HWND window : TopLevelWindows())
-        if (Visible(window) && RemoteClassName(window) == "#32768")
-            return window;
-    return nullptr;
+    return VisibleTopLevel("#32768");
 }
 
 // ---- commands ----
