@@ -140,10 +140,6 @@ class Environment:
         with open(self.ini, "w", newline="\r\n") as f:
             f.write("\n".join(lines) + "\n")
 
-    def remove_settings(self):
-        if os.path.exists(self.ini):
-            os.remove(self.ini)
-
 
 def standard_settings(show=False, suffix=True, port="COM3", baud="19200", parity="Even"):
     return ({"Load on Windows startup": "0", "Show on startup": "1" if show else "0",
@@ -513,22 +509,14 @@ class Cardwick:
             self.process.wait()
 
 
-def status_time_candidates(start_s, end_s):
-    """The en-US long time texts ("h:mm:ss AM") of every second from start_s to end_s (wall clock)."""
-    texts = set()
-    for second in range(int(start_s) - 1, int(end_s) + 2):
-        t = time.localtime(second)
-        hour = t.tm_hour % 12 or 12
-        texts.add("%d:%02d:%02d %s" % (hour, t.tm_min, t.tm_sec, "AM" if t.tm_hour < 12 else "PM"))
-    return texts
-
-
 def check_status_line(line, message, start_s, end_s):
-    """The status line is the time of writing in the user's long time format, then the message."""
+    """The status line is the time of writing in the user's long time format (en-US "h:mm:ss AM"),
+    then the message; start_s and end_s bound that time on the wall clock."""
     check(line.endswith(message), "status line %r does not end with %r" % (line, message))
     stamp = line[: -len(message)]
-    check(stamp in status_time_candidates(start_s, end_s),
-          "status line %r: %r is not a time between the checks" % (line, stamp))
+    times = {time.strftime("%I:%M:%S %p", time.localtime(second)).lstrip("0")
+             for second in range(int(start_s) - 1, int(end_s) + 2)}
+    check(stamp in times, "status line %r: %r is not a time between the checks" % (line, stamp))
 
 
 def screenshot(path):
@@ -683,7 +671,8 @@ class Session(Run):
         super().__enter__()
         try:
             if self.general is None and self.ports is None:
-                self.env.remove_settings()
+                with contextlib.suppress(FileNotFoundError):
+                    os.remove(self.env.ini)
             else:
                 self.write_settings()
             if self.sim_args is not None:

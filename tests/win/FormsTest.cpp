@@ -17,6 +17,14 @@ namespace {
 
 const char* const AppTitle = "Cardwick Forms Test";
 
+template <class T> T* Make(TForm* Owner, const char* Name, TWinControl* Parent, int L, int T_, int W, int H) {
+    T* C = new T(Owner);
+    C->SetName(Name);
+    C->SetParent(Parent);
+    C->SetBounds(L, T_, W, H);
+    return C;
+}
+
 // Designed as the program's forms are: properties in designed order, components created loading.
 class TTestForm : public TForm {
 public:
@@ -51,82 +59,82 @@ public:
         SetBorderIcons({biSystemMenu, biMinimize});
         SetCaption("Forms Test Window");
 
-        btnConnect = Make<TButton>("btnConnect", this, 8, 8, 81, 25);
+        btnConnect = Make<TButton>(this, "btnConnect", this, 8, 8, 81, 25);
         btnConnect->SetCaption("&Connect");
         btnConnect->SetDefault(true);
         btnConnect->SetTabOrder(0);
         btnConnect->OnClick = TNotifyEvent(this, &TTestForm::btnConnectClick);
 
-        btnOff = Make<TButton>("btnOff", this, 8, 40, 81, 25);
+        btnOff = Make<TButton>(this, "btnOff", this, 8, 40, 81, 25);
         btnOff->SetCaption("&Start Reading");
         btnOff->SetEnabled(false);
         btnOff->SetTabOrder(1);
 
-        Label2 = Make<TLabel>("Label2", this, 117, 8, 69, 13);
+        Label2 = Make<TLabel>(this, "Label2", this, 117, 8, 69, 13);
         Label2->SetCaption("Serial Number:");
         Label2->SetAlignment(taRightJustify);
 
-        edtValue = Make<TEdit>("edtValue", this, 191, 8, 121, 21);
+        edtValue = Make<TEdit>(this, "edtValue", this, 191, 8, 121, 21);
         edtValue->SetReadOnly(true);
         edtValue->SetTabStop(false);
         edtValue->SetText("12345678");
 
-        cxCheck = Make<TCheckBox>("cxCheck", this, 8, 72, 153, 17);
+        cxCheck = Make<TCheckBox>(this, "cxCheck", this, 8, 72, 153, 17);
         cxCheck->SetCaption("&Load on Windows startup");
         cxCheck->SetTabOrder(2);
 
-        gbGroup = Make<TGroupBox>("gbGroup", this, 8, 100, 217, 145);
+        gbGroup = Make<TGroupBox>(this, "gbGroup", this, 8, 100, 217, 145);
         gbGroup->SetCaption("Port Settings: ");
         gbGroup->SetTabOrder(3);
 
-        cbPort = Make<TComboBox>("cbPort", gbGroup, 72, 24, 113, 21);
+        cbPort = Make<TComboBox>(this, "cbPort", gbGroup, 72, 24, 113, 21);
         cbPort->SetSorted(true);
         for (const char* Port : {"COM3", "COM10", "COM1"})
             cbPort->Items().Add(Port);
         cbPort->SetTabOrder(2);
 
-        cbBaud = Make<TComboBox>("cbBaud", gbGroup, 72, 48, 113, 21);
+        cbBaud = Make<TComboBox>(this, "cbBaud", gbGroup, 72, 48, 113, 21);
         for (const char* Rate : {"4800", "9600", "19200"})
             cbBaud->Items().Add(Rate);
         cbBaud->SetItemIndex(2);
         cbBaud->SetTabOrder(0);
 
-        btnTest = Make<TButton>("btnTest", gbGroup, 31, 104, 75, 25);
+        btnTest = Make<TButton>(this, "btnTest", gbGroup, 31, 104, 75, 25);
         btnTest->SetCaption("&Test");
         btnTest->SetTabOrder(1);
         btnTest->OnClick = TNotifyEvent(this, &TTestForm::btnTestClick);
 
-        Image1 = Make<TImage>("Image1", gbGroup, 192, 26, 16, 16);
+        Image1 = Make<TImage>(this, "Image1", gbGroup, 192, 26, 16, 16);
         Image1->Picture()->Bitmap()->LoadFromResourceID(IDB_CHECKMARK);
         Image1->SetCenter(true);
         Image1->SetTransparent(true);
         Image1->SetVisible(false);
 
-        anDetect = Make<TAnimate>("anDetect", gbGroup, 192, 108, 16, 16);
+        anDetect = Make<TAnimate>(this, "anDetect", gbGroup, 192, 108, 16, 16);
         anDetect->SetCommonAVI(aviFindComputer);
         anDetect->SetStopFrame(8);
 
-        Panel1 = Make<TPanel>("Panel1", this, 240, 100, 150, 100);
+        Panel1 = Make<TPanel>(this, "Panel1", this, 240, 100, 150, 100);
         Panel1->SetBevelInner(bvRaised);
         Panel1->SetBevelOuter(bvLowered);
         Panel1->SetParentColor(true);
         Panel1->SetTabOrder(4);
 
-        ProgramIcon = Make<TImage>("ProgramIcon", Panel1, 8, 8, 20, 20);
+        ProgramIcon = Make<TImage>(this, "ProgramIcon", Panel1, 8, 8, 20, 20);
         ProgramIcon->Picture()->Icon()->LoadFromResourceID(IDI_CARDWICK);
         ProgramIcon->SetStretch(true);
         ProgramIcon->SetAutoSize(true);
 
-        lblProduct = Make<TLabel>("lblProduct", Panel1, 48, 8, 95, 13);
+        lblProduct = Make<TLabel>(this, "lblProduct", Panel1, 48, 8, 95, 13);
         lblProduct->SetCaption("Orvela Cardwick");
 
-        btnThrow = Make<TButton>("btnThrow", this, 317, 232, 75, 25);
+        btnThrow = Make<TButton>(this, "btnThrow", this, 317, 232, 75, 25);
         btnThrow->SetCaption("&Fail");
         btnThrow->SetAnchors({akRight, akBottom});
         btnThrow->SetTabOrder(5);
         btnThrow->OnClick = TNotifyEvent(this, &TTestForm::btnThrowClick);
 
-        sbStatus = Make<TStatusBar>("sbStatus", this, 0, 271, 400, 19);
+        sbStatus = Make<TStatusBar>(this, "sbStatus", this, 0, 271, 400, 19);
         sbStatus->AddPanel("Disconnected", 75, taCenter);
         sbStatus->AddPanel("", 50);
 
@@ -140,15 +148,6 @@ public:
     void btnTestClick(TObject*) { ++TestClicks; }
     void btnThrowClick(TObject*) { throw Exception("Click failed on purpose"); }
     void tmTickTimer(TObject*) { ++Ticks; }
-
-private:
-    template <class T> T* Make(const char* Name, TWinControl* Parent, int L, int T_, int W, int H) {
-        T* C = new T(this);
-        C->SetName(Name);
-        C->SetParent(Parent);
-        C->SetBounds(L, T_, W, H);
-        return C;
-    }
 };
 
 // A form without a default button, which refuses to close while Refuse is set.
@@ -161,22 +160,14 @@ public:
     int Closes = 0;
 
     explicit TPlainForm(TComponent* AOwner) : TForm(AOwner) {
-        SetLeft(460);
-        SetTop(30);
         SetBounds(460, 30, 240, 160);
         SetCaption("Plain Test Window");
-        cxOption = new TCheckBox(this);
-        cxOption->SetParent(this);
-        cxOption->SetBounds(8, 8, 121, 17);
+        cxOption = Make<TCheckBox>(this, "cxOption", this, 8, 8, 121, 17);
         cxOption->SetCaption("Show on startup");
-        btnOK = new TButton(this);
-        btnOK->SetParent(this);
-        btnOK->SetBounds(47, 80, 75, 25);
+        btnOK = Make<TButton>(this, "btnOK", this, 47, 80, 75, 25);
         btnOK->SetCaption("&OK");
         btnOK->SetModalResult(mrOk);
-        btnCancel = new TButton(this);
-        btnCancel->SetParent(this);
-        btnCancel->SetBounds(127, 80, 75, 25);
+        btnCancel = Make<TButton>(this, "btnCancel", this, 127, 80, 75, 25);
         btnCancel->SetCaption("&Cancel");
         btnCancel->SetModalResult(mrCancel);
         OnClose = TCloseEvent(this, &TPlainForm::FormClose);
@@ -207,6 +198,16 @@ std::string H(HWND Window) {
 
 std::string H(TControl* Control) {
     return H(Control->Handle());
+}
+
+// A box as the driver read it: its title, icon and text, and one button, OK.
+void ExpectBox(const TUiAnswer& Box, const std::string& Title, const std::string& Icon, const std::string& Text) {
+    ASSERT_TRUE(Box.Ok) << Box.Status;
+    EXPECT_EQ(Box.Value("title"), Title);
+    EXPECT_EQ(Box.Value("icon"), Icon);
+    EXPECT_EQ(Box.Value("text"), Text);
+    EXPECT_EQ(Box.Rows.back(), "button\tOK");
+    EXPECT_EQ(Box.Rows.size(), 5u) << "one button";
 }
 
 class FormsTest : public ::testing::Test {
@@ -495,12 +496,7 @@ TEST_F(FormsTest, AnExceptionInAClickHandlerIsShownAndTheProgramGoesOn) {
     Driver->Send("msgbox 5000");
     Driver->Send("dismiss");
     EXPECT_TRUE(Driver->Receive().Ok);
-    TUiAnswer Box = Driver->Receive();
-    ASSERT_TRUE(Box.Ok) << Box.Status;
-    EXPECT_EQ(Box.Value("title"), AppTitle);
-    EXPECT_EQ(Box.Value("icon"), "error");
-    EXPECT_EQ(Box.Value("text"), "Click failed on purpose");
-    EXPECT_EQ(Box.Value("button"), "OK");
+    ExpectBox(Driver->Receive(), AppTitle, "error", "Click failed on purpose");
     EXPECT_TRUE(Driver->Receive().Ok);
 
     int Before = Form->ConnectClicks;
@@ -514,11 +510,7 @@ TEST_F(FormsTest, AnExceptionInOnCreateIsShownAndTheFormIsCreated) {
     Driver->Send("dismiss");
     TCreateFailsForm* Failing = nullptr;
     Application->CreateForm(Failing);
-    TUiAnswer Box = Driver->Receive();
-    ASSERT_TRUE(Box.Ok) << Box.Status;
-    EXPECT_EQ(Box.Value("title"), AppTitle);
-    EXPECT_EQ(Box.Value("icon"), "error");
-    EXPECT_EQ(Box.Value("text"), "OnCreate failed on purpose");
+    ExpectBox(Driver->Receive(), AppTitle, "error", "OnCreate failed on purpose");
     EXPECT_TRUE(Driver->Receive().Ok);
     ASSERT_NE(Failing, nullptr);
     EXPECT_TRUE(Failing->HandleAllocated());
@@ -540,13 +532,7 @@ TEST_P(FormsMessageBoxTest, MessageBoxesHaveTheirTitleIconAndOneOkButton) {
     Driver->Send("msgbox 5000");
     Driver->Send("dismiss");
     MessageDlg("Test failed!\nPlease try Auto-Detect.", GetParam().Type);
-    TUiAnswer Box = Driver->Receive();
-    ASSERT_TRUE(Box.Ok) << Box.Status;
-    EXPECT_EQ(Box.Value("title"), GetParam().Title);
-    EXPECT_EQ(Box.Value("icon"), GetParam().Icon);
-    EXPECT_EQ(Box.Value("text"), "Test failed!\\nPlease try Auto-Detect.");
-    EXPECT_EQ(Box.Rows.back(), "button\tOK");
-    EXPECT_EQ(Box.Rows.size(), 5u) << "one button";
+    ExpectBox(Driver->Receive(), GetParam().Title, GetParam().Icon, "Test failed!\\nPlease try Auto-Detect.");
     EXPECT_TRUE(Driver->Receive().Ok);
 }
 

@@ -6,11 +6,13 @@
 #include "kit/Application.h"
 #include "kit/Menus.h"
 #include "kit/Timer.h"
+#include "kit/UniqueHandle.h"
 #include "ui/TrayIcon.h"
 #include "tests/win/support/Pump.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,27 +48,9 @@ int IconsInNotificationArea() {
     return Count;
 }
 
-HICON MakeIcon(COLORREF Colour) {
-    // A 16 by 16 icon of one colour, made here so that the test needs no resource.
-    HDC Screen = GetDC(nullptr);
-    HBITMAP Colours = CreateCompatibleBitmap(Screen, 16, 16);
-    HBITMAP Mask = CreateBitmap(16, 16, 1, 1, nullptr);
-    HDC Dc = CreateCompatibleDC(Screen);
-    HGDIOBJ Old = SelectObject(Dc, Colours);
-    HBRUSH Brush = CreateSolidBrush(Colour);
-    RECT All{0, 0, 16, 16};
-    FillRect(Dc, &All, Brush);
-    SelectObject(Dc, Mask);
-    PatBlt(Dc, 0, 0, 16, 16, BLACKNESS);
-    SelectObject(Dc, Old);
-    DeleteObject(Brush);
-    DeleteDC(Dc);
-    ReleaseDC(nullptr, Screen);
-    ICONINFO Info{TRUE, 0, 0, Mask, Colours};
-    HICON Icon = CreateIconIndirect(&Info);
-    DeleteObject(Colours);
-    DeleteObject(Mask);
-    return Icon;
+// A picture of the icon's own, a copy of a stock icon, which the icon object may destroy.
+HICON OwnIcon(LPCSTR Stock) {
+    return CopyIcon(LoadIconA(nullptr, Stock));
 }
 
 class TrayIconTest : public ::testing::Test {
@@ -149,11 +133,11 @@ TEST_F(TrayIconTest, CopyingIntoTheIconObjectSendsNothingAndAssigningTheIconModi
     Icon->SetIconVisible(true);
     Requests.clear();
 
-    Icon->Icon()->SetHandle(MakeIcon(RGB(0, 200, 200)));
+    Icon->Icon()->SetHandle(OwnIcon(IDI_QUESTION));
     EXPECT_TRUE(Requests.empty());
 
     TIcon Picture;
-    Picture.SetHandle(MakeIcon(RGB(0, 160, 0)));
+    Picture.SetHandle(OwnIcon(IDI_HAND));
     Icon->SetIcon(&Picture);
     ASSERT_EQ(Requests.size(), 1u);
     EXPECT_EQ(Last().Message, static_cast<DWORD>(NIM_MODIFY));
@@ -183,7 +167,7 @@ TEST_F(TrayIconTest, HidingDeletesAndShowingAgainAddsTheCurrentPictureAndTip) {
     EXPECT_EQ(IconsInNotificationArea(), TrayIconsBefore);
 
     // As the reader link changes the picture: hidden, copy the new image in, shown again.
-    Icon->Icon()->SetHandle(MakeIcon(RGB(0, 200, 200)));
+    Icon->Icon()->SetHandle(OwnIcon(IDI_QUESTION));
     Icon->SetHint("reading");
     EXPECT_EQ(Requests.size(), 2u) << "a hidden icon sends nothing";
     Icon->SetIconVisible(true);
@@ -332,32 +316,27 @@ BOOL WINAPI AcceptEverything(DWORD, PNOTIFYICONDATAA) {
     return TRUE;
 }
 
-class TrayIconClickTest : public ::testing::Test {
+class TrayIconClickTest : public TrayIconTest {
 protected:
     void SetUp() override {
+        TrayIconTest::SetUp();
         TrayIconShell.NotifyIcon = AcceptEverything;
-        Owner = std::make_unique<TComponent>(nullptr);
-        Icon = new TTrayNotifyIcon(Owner.get());
-        Icon->OnClick = TNotifyEvent::Function([this](TObject* Sender) {
-            EXPECT_EQ(Sender, Icon);
-            Clicks.push_back(GetTickCount());
-        });
-        Icon->OnDblClick = TNotifyEvent::Function([this](TObject* Sender) {
-            EXPECT_EQ(Sender, Icon);
-            DblClicks.push_back(GetTickCount());
-        });
+        Icon = NewIcon();
+        Icon->OnClick = Recorder(Clicks);
+        Icon->OnDblClick = Recorder(DblClicks);
         DoubleClickTime = GetDoubleClickTime();
     }
-    void TearDown() override {
-        Owner.reset();
-        TrayIconShell.NotifyIcon = Shell_NotifyIconA;
-    }
 
+    TNotifyEvent Recorder(std::vector<DWORD>& Times) {
+        return TNotifyEvent::Function([this, &Times](TObject* Sender) {
+            EXPECT_EQ(Sender, Icon);
+            Times.push_back(GetTickCount());
+        });
+    }
     void Mouse(UINT MouseMessage, UINT Id = 0) {
         PostMessageA(IconManager->Handle(), TrayNotifyIconMessage, Id ? Id : Icon->IconId(), MouseMessage);
     }
 
-    std::unique_ptr<TComponent> Owner;
     TTrayNotifyIcon* Icon = nullptr;
     std::vector<DWORD> Clicks, DblClicks;
     DWORD DoubleClickTime = 0;
@@ -528,63 +507,41 @@ TEST_F(TrayIconMenuTest, CallbackForAnUnknownOrFreedIdentifierIsIgnored) {
 
 namespace {
 
-// Runs TrayIconShutdown.exe (built beside this program) and returns its output lines and exit code.
+// Runs TrayIconShutdown.exe (built beside this program) with its output in a file, read once it
+// has ended (Wine's helper processes may keep a pipe open past its end), and returns the lines.
 std::vector<std::string> RunShutdownProgram(DWORD& ExitCode) {
     char Path[MAX_PATH];
     std::string Program(Path, GetModuleFileNameA(nullptr, Path, MAX_PATH));
     Program.erase(Program.find_last_of("\\/") + 1);
+    const std::string Output = Program + "TrayIconShutdown.out";
     Program += "TrayIconShutdown.exe";
 
     SECURITY_ATTRIBUTES Inherit{sizeof Inherit, nullptr, TRUE};
-    HANDLE Read = nullptr, Write = nullptr;
-    EXPECT_TRUE(CreatePipe(&Read, &Write, &Inherit, 0));
-    SetHandleInformation(Read, HANDLE_FLAG_INHERIT, 0);
+    TUniqueHandle<TFileHandleTraits> File(
+        CreateFileA(Output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &Inherit, CREATE_ALWAYS, 0, nullptr));
+    EXPECT_TRUE(File) << "cannot create " << Output;
     STARTUPINFOA Startup{};
     Startup.cb = sizeof Startup;
     Startup.dwFlags = STARTF_USESTDHANDLES;
-    Startup.hStdOutput = Write;
+    Startup.hStdOutput = File.Get();
     Startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION Process{};
     std::string CommandLine = "\"" + Program + "\"";
-    const BOOL Started = CreateProcessA(nullptr, CommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &Startup, &Process);
-    CloseHandle(Write);
-    std::vector<std::string> Lines;
-    if (!Started) {
+    if (!CreateProcessA(nullptr, CommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &Startup,
+                        &Process)) {
         ADD_FAILURE() << "cannot start " << Program;
-        CloseHandle(Read);
-        return Lines;
+        return {};
     }
-    // Up to the sentinel line only: Wine's helper processes may keep the pipe open.
-    std::string Pending;
-    const DWORD Start = GetTickCount();
-    while (GetTickCount() - Start < 20000) {
-        DWORD Available = 0;
-        if (!PeekNamedPipe(Read, nullptr, 0, nullptr, &Available, nullptr))
-            break;
-        if (Available == 0) {
-            Sleep(10);
-            continue;
-        }
-        char Buffer[256];
-        DWORD Got = 0;
-        ReadFile(Read, Buffer, sizeof Buffer, &Got, nullptr);
-        Pending.append(Buffer, Got);
-        std::string::size_type End;
-        while ((End = Pending.find('\n')) != std::string::npos) {
-            Lines.push_back(Pending.substr(0, End));
-            Pending.erase(0, End + 1);
-        }
-        if (!Lines.empty() && Lines.back() == "END")
-            break;
-    }
-    if (WaitForSingleObject(Process.hProcess, 10000) != WAIT_OBJECT_0)
-        TerminateProcess(Process.hProcess, 99);
-    GetExitCodeProcess(Process.hProcess, &ExitCode);
-    CloseHandle(Process.hProcess);
-    CloseHandle(Process.hThread);
-    CloseHandle(Read);
+    File.Reset();
+    const TUniqueHandle<TFileHandleTraits> Child(Process.hProcess), Thread(Process.hThread);
+    if (WaitForSingleObject(Child.Get(), 20000) != WAIT_OBJECT_0)
+        TerminateProcess(Child.Get(), 99);
+    GetExitCodeProcess(Child.Get(), &ExitCode);
+    std::vector<std::string> Lines;
+    std::ifstream In(Output);
+    for (std::string Line; std::getline(In, Line);)
+        Lines.push_back(Line);
     return Lines;
 }
 

@@ -2,6 +2,7 @@
 
 #include "kit/Application.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -10,12 +11,9 @@ namespace {
 // The build gives the driver's path on the build machine; Wine sees the Unix root as drive Z:.
 std::string DriverPath() {
     std::string Path = CARDWICK_UIDRIVER_PATH;
-    if (!Path.empty() && Path[0] == '/') {
-        for (char& C : Path)
-            if (C == '/')
-                C = '\\';
+    if (!Path.empty() && Path[0] == '/')
         Path = "Z:" + Path;
-    }
+    std::replace(Path.begin(), Path.end(), '/', '\\');
     return Path;
 }
 
@@ -29,15 +27,13 @@ std::string TUiAnswer::Value(const std::string& Key) const {
 }
 
 std::vector<std::string> TUiAnswer::Fields(const std::string& Row) {
-    std::vector<std::string> Out;
-    size_t Start = 0;
-    for (;;) {
-        size_t Tab = Row.find('\t', Start);
-        Out.push_back(Row.substr(Start, Tab == std::string::npos ? std::string::npos : Tab - Start));
-        if (Tab == std::string::npos)
-            return Out;
-        Start = Tab + 1;
-    }
+    std::vector<std::string> Out(1);
+    for (char C : Row)
+        if (C == '\t')
+            Out.emplace_back();
+        else
+            Out.back() += C;
+    return Out;
 }
 
 TUiDriverClient::TUiDriverClient() {

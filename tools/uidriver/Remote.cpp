@@ -82,12 +82,6 @@ std::vector<char> TRemoteBuffer::Read(size_t size) const {
     return std::vector<char>(bytes, bytes + std::min(size, FSize));
 }
 
-void TRemoteBuffer::Write(const void* data, size_t size) {
-    if (size > FSize)
-        throw ERemote("too much for the shared section");
-    memcpy(FShared->Local, data, size);
-}
-
 LRESULT SendRemote(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT timeoutMs) {
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &result))

@@ -41,7 +41,6 @@ public:
 
     LPARAM Address() const;
     std::vector<char> Read(size_t size) const;
-    void Write(const void* data, size_t size);
 
     struct TShared;
 

@@ -36,28 +36,10 @@ using TRows = std::vector<std::string>;
 std::string Escape(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            if (c < 0x20) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                out += hex;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
+        char hex[8] = {static_cast<char>(c)};
+        if (c < 0x20)
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : hex;
     }
     return out;
 }
@@ -76,30 +58,27 @@ template <typename... T> std::string Fields(const T&... fields) {
     return out.str();
 }
 
-HWND ParseHandle(const std::string& token) {
+// A whole number in decimal or 0x hex, the whole token.
+long long ParseNumber(const std::string& token, const std::string& what) {
     try {
         size_t used = 0;
-        unsigned long long value = std::stoull(token, &used, 0);
-        if (used == token.size()) {
-            HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(value));
-            if (!IsWindow(window))
-                throw ECommand("no such window: " + token);
-            return window;
-        }
-    } catch (const std::logic_error&) {
-    }
-    throw ECommand("not a window handle: " + token);
-}
-
-int ParseInt(const std::string& token) {
-    try {
-        size_t used = 0;
-        int value = std::stoi(token, &used, 0);
+        long long value = std::stoll(token, &used, 0);
         if (used == token.size())
             return value;
     } catch (const std::logic_error&) {
     }
-    throw ECommand("not a number: " + token);
+    throw ECommand("not " + what + ": " + token);
+}
+
+HWND ParseHandle(const std::string& token) {
+    HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(ParseNumber(token, "a window handle")));
+    if (!IsWindow(window))
+        throw ECommand("no such window: " + token);
+    return window;
+}
+
+int ParseInt(const std::string& token) {
+    return static_cast<int>(ParseNumber(token, "a number"));
 }
 
 // Splits off the first word; the rest of the line stays one argument (captions hold blanks).
@@ -226,12 +205,7 @@ HWND WaitFor(int timeoutMs, const std::function<HWND()>& found) {
 
 // ---- keys ----
 
-struct TKeyName {
-    const char* Name;
-    WORD Key;
-};
-
-const TKeyName KeyNames[] = {
+const std::pair<const char*, WORD> KeyNames[] = {
     {"TAB", VK_TAB}, {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"UP", VK_UP},
     {"DOWN", VK_DOWN}, {"SHIFT", VK_SHIFT}, {"CTRL", VK_CONTROL}, {"ALT", VK_MENU},
 };
@@ -240,9 +214,9 @@ WORD KeyCode(const std::string& name) {
     std::string upper = name;
     std::transform(upper.begin(), upper.end(), upper.begin(),
                    [](unsigned char c) { return std::toupper(c); });
-    for (const TKeyName& key : KeyNames)
-        if (upper == key.Name)
-            return key.Key;
+    for (const auto& [keyName, key] : KeyNames)
+        if (upper == keyName)
+            return key;
     if (upper.size() == 1 && std::isalnum(static_cast<unsigned char>(upper[0])))
         return static_cast<WORD>(upper[0]);
     throw ECommand("unknown key: " + name);
@@ -260,15 +234,9 @@ void KeyEvent(WORD key, bool up) {
 // "SHIFT+TAB" holds the modifiers around the last key, as a user's chord does.
 void PressChord(const std::string& chord) {
     std::vector<WORD> keys;
-    size_t start = 0;
-    for (;;) {
-        size_t plus = chord.find('+', start);
-        keys.push_back(
-            KeyCode(chord.substr(start, plus == std::string::npos ? std::string::npos : plus - start)));
-        if (plus == std::string::npos)
-            break;
-        start = plus + 1;
-    }
+    std::istringstream names(chord);
+    for (std::string name; std::getline(names, name, '+');)
+        keys.push_back(KeyCode(name));
     for (WORD key : keys)
         KeyEvent(key, false);
     for (auto key = keys.rbegin(); key != keys.rend(); ++key)
@@ -289,68 +257,44 @@ void PressKeys(std::string rest) {
 
 // ---- message boxes ----
 
-bool IsMessageBox(HWND window) {
-    return Visible(window) && RemoteClassName(window) == "#32770";
-}
-
-HWND TopMessageBox() {
+// The topmost visible top-level window of a class: "#32770" a message box, "#32768" a popup menu.
+HWND VisibleTopLevel(const char* windowClass) {
     for (HWND window : TopLevelWindows())
-        if (IsMessageBox(window))
+        if (Visible(window) && RemoteClassName(window) == windowClass)
             return window;
     return nullptr;
 }
 
-class TScreenCapture {
-public:
-    TScreenCapture(int left, int top, int size) : FSize(size), FPixels(static_cast<size_t>(size) * size) {
-        HDC screen = GetDC(nullptr);
-        HDC memory = CreateCompatibleDC(screen);
-        HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, size, size, screen, left, top, SRCCOPY);
-        SelectObject(memory, old);
-        ReadPixels(memory, bitmap, FPixels);
-        DeleteObject(bitmap);
-        DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
-    }
-    const std::vector<COLORREF>& Pixels() const { return FPixels; }
-    int Size() const { return FSize; }
+HWND TopMessageBox() {
+    return VisibleTopLevel("#32770");
+}
 
-    static void ReadPixels(HDC dc, HBITMAP bitmap, std::vector<COLORREF>& pixels) {
-        BITMAPINFO info = {};
-        int size = static_cast<int>(std::lround(std::sqrt(static_cast<double>(pixels.size()))));
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = size;
-        info.bmiHeader.biHeight = -size;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        GetDIBits(dc, bitmap, 0, static_cast<UINT>(size), pixels.data(), &info, DIB_RGB_COLORS);
-    }
-
-private:
-    int FSize;
-    std::vector<COLORREF> FPixels;
-};
-
-std::vector<COLORREF> RenderIcon(HICON icon, int size, COLORREF background) {
+// The pixels of a size by size bitmap once draw has painted it on a memory DC.
+std::vector<COLORREF> Pixels(int size, const std::function<void(HDC)>& draw) {
     std::vector<COLORREF> pixels(static_cast<size_t>(size) * size);
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    RECT all = {0, 0, size, size};
-    HBRUSH brush = CreateSolidBrush(background);
-    FillRect(memory, &all, brush);
-    DeleteObject(brush);
-    DrawIconEx(memory, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    draw(memory);
     SelectObject(memory, old);
-    TScreenCapture::ReadPixels(memory, bitmap, pixels);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof info.bmiHeader, size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(size), pixels.data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return pixels;
+}
+
+std::vector<COLORREF> RenderIcon(HICON icon, int size, COLORREF background) {
+    return Pixels(size, [&](HDC dc) {
+        RECT all = {0, 0, size, size};
+        HBRUSH brush = CreateSolidBrush(background);
+        FillRect(dc, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    });
 }
 
 bool Near(COLORREF a, COLORREF b) {
@@ -377,7 +321,11 @@ std::string IconKind(HWND iconControl) {
     int size = GetSystemMetrics(SM_CXICON);
     RECT rect;
     GetWindowRect(iconControl, &rect);
-    TScreenCapture shown(rect.left, rect.top, size);
+    const std::vector<COLORREF> shown = Pixels(size, [&](HDC dc) {
+        HDC screen = GetDC(nullptr);
+        BitBlt(dc, 0, 0, size, size, screen, rect.left, rect.top, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+    });
     std::string best = "unknown";
     double bestScore = 0.9;
     for (const TCandidate& candidate : candidates) {
@@ -389,7 +337,7 @@ std::string IconKind(HWND iconControl) {
             if (onBlack[i] != onWhite[i])
                 continue;
             ++opaque;
-            same += Near(onBlack[i], shown.Pixels()[i]) ? 1 : 0;
+            same += Near(onBlack[i], shown[i]) ? 1 : 0;
         }
         double score = opaque ? static_cast<double>(same) / opaque : 0;
         if (score > bestScore) {
@@ -467,18 +415,13 @@ void PostMouse(HWND window, std::initializer_list<UINT> messages) {
 }
 
 HWND VisiblePopupMenu() {
-    for (HWND window : TopLevelWindows())
-        if (Visible(window) && RemoteClassName(window) == "#32768")
-            return window;
-    return nullptr;
+    return VisibleTopLevel("#32768");
 }
 
 // ---- commands ----
 
-struct TCommand {
-    const char* Usage;
-    std::function<TRows(std::string&)> Run;
-};
+// A command takes the rest of its line and answers its data rows.
+using TCommand = std::function<TRows(std::string&)>;
 
 TRows Children(std::string& rest) {
     HWND parent = ParseHandle(RequireWord(rest, "window"));
@@ -663,49 +606,45 @@ TRows TrayMenu(std::string& rest) {
 
 const std::map<std::string, TCommand>& Commands() {
     static const std::map<std::string, TCommand> commands = {
-        {"find",
-         {"find CAPTION: a top-level window with exactly this caption",
-          [](std::string& rest) {
+        // find CAPTION: a top-level window with exactly this caption
+        {"find", [](std::string& rest) {
               HWND window = FindTopLevel(rest, false);
               if (!window)
                   throw ECommand("no window \"" + rest + "\"");
               return DescribeWindow(window);
-          }}},
-        {"wait",
-         {"wait MS CAPTION: waits up to MS for a visible top-level window with this caption",
-          [](std::string& rest) {
+          }},
+        // wait MS CAPTION: waits up to MS for a visible top-level window with this caption
+        {"wait", [](std::string& rest) {
               int timeout = ParseInt(RequireWord(rest, "time-out"));
               HWND window = WaitFor(timeout, [&rest]() { return FindTopLevel(rest, true); });
               if (!window)
                   throw ECommand("no visible window \"" + rest + "\"");
               return DescribeWindow(window);
-          }}},
-        {"window",
-         {"window HWND: class, text, state, outer rectangle, client size, styles, owner",
-          [](std::string& rest) { return DescribeWindow(ParseHandle(RequireWord(rest, "window"))); }}},
-        {"children",
-         {"children HWND: every descendant: hwnd parent id class visible enabled x y w h text "
-          "(x, y in the parent's client area)",
-          Children}},
-        {"text",
-         {"text HWND: the control's text",
-          [](std::string& rest) {
+          }},
+        // window HWND: class, text, state, outer rectangle, client size, styles, owner
+        {"window", [](std::string& rest) { return DescribeWindow(ParseHandle(RequireWord(rest, "window"))); }},
+        // children HWND: every descendant: hwnd parent id class visible enabled x y w h text (x, y in the
+        //   parent's client area)
+        {"children", Children},
+        // text HWND: the control's text
+        {"text", [](std::string& rest) {
               return TRows{Escape(RemoteText(ParseHandle(RequireWord(rest, "control"))))};
-          }}},
-        {"checked",
-         {"checked HWND: 0 unchecked, 1 checked, 2 indeterminate",
-          [](std::string& rest) {
+          }},
+        // checked HWND: 0 unchecked, 1 checked, 2 indeterminate
+        {"checked", [](std::string& rest) {
               HWND box = ParseHandle(RequireWord(rest, "check box"));
               return TRows{std::to_string(SendRemote(box, BM_GETCHECK, 0, 0))};
-          }}},
-        {"combo", {"combo HWND: the selected index (-1 for none), then every entry", Combo}},
-        {"select", {"select HWND TEXT: chooses the entry with this text", Select}},
-        {"status", {"status HWND: each panel: right edge, alignment, text", StatusPanels}},
-        {"click", {"click HWND: clicks a button or check box (posted)", Click}},
-        {"press",
-         {"press HWND: a left click in the middle of a window that is no button, such as a label "
-          "(posted)",
-          [](std::string& rest) {
+          }},
+        // combo HWND: the selected index (-1 for none), then every entry
+        {"combo", Combo},
+        // select HWND TEXT: chooses the entry with this text
+        {"select", Select},
+        // status HWND: each panel: right edge, alignment, text
+        {"status", StatusPanels},
+        // click HWND: clicks a button or check box (posted)
+        {"click", Click},
+        // press HWND: a left click in the middle of a window that is no button, such as a label (posted)
+        {"press", [](std::string& rest) {
               HWND window = ParseHandle(RequireWord(rest, "window"));
               if (!Visible(window) || !EnabledAllTheWay(window))
                   throw ECommand("window is hidden or disabled");
@@ -716,36 +655,32 @@ const std::map<std::string, TCommand>& Commands() {
               PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, middle);
               PostMessageA(window, WM_LBUTTONUP, 0, middle);
               return TRows{};
-          }}},
-        {"keys",
-         {"keys CHORD...: types keys at the focused window, e.g. TAB SHIFT+TAB RETURN X",
-          [](std::string& rest) {
+          }},
+        // keys CHORD...: types keys at the focused window, e.g. TAB SHIFT+TAB RETURN X
+        {"keys", [](std::string& rest) {
               PressKeys(rest);
               return TRows{};
-          }}},
-        {"activate",
-         {"activate HWND: brings a top-level window to the foreground",
-          [](std::string& rest) {
+          }},
+        // activate HWND: brings a top-level window to the foreground
+        {"activate", [](std::string& rest) {
               HWND window = ParseHandle(RequireWord(rest, "window"));
               SetForegroundWindow(window);
               if (!WaitFor(2000, [window]() { return GetForegroundWindow() == window ? window : nullptr; }))
                   throw ECommand("window did not come to the foreground");
               return TRows{};
-          }}},
-        {"close",
-         {"close HWND: closes a top-level window as its close box does (posted)",
-          [](std::string& rest) {
+          }},
+        // close HWND: closes a top-level window as its close box does (posted)
+        {"close", [](std::string& rest) {
               HWND window = ParseHandle(RequireWord(rest, "window"));
               PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
               return TRows{};
-          }}},
-        {"send",
-         {"send HWND MSG WPARAM LPARAM: sends a message (numbers in decimal or 0x hex), waiting up to "
-          "10 s; answers the result",
-          [](std::string& rest) {
+          }},
+        // send HWND MSG WPARAM LPARAM: sends a message (numbers in decimal or 0x hex), waiting up to 10 s;
+        //   answers the result
+        {"send", [](std::string& rest) {
               HWND window = ParseHandle(RequireWord(rest, "window"));
               auto Number = [&](const char* What) {
-                  return static_cast<std::uintptr_t>(std::stoull(RequireWord(rest, What), nullptr, 0));
+                  return static_cast<std::uintptr_t>(ParseNumber(RequireWord(rest, What), What));
               };
               const UINT message = static_cast<UINT>(Number("message"));
               const WPARAM wparam = Number("wparam");
@@ -754,39 +689,38 @@ const std::map<std::string, TCommand>& Commands() {
               if (!SendMessageTimeoutA(window, message, wparam, lparam, SMTO_NORMAL, 10000, &result))
                   throw ECommand("no answer");
               return TRows{std::to_string(result)};
-          }}},
-        {"settext",
-         {"settext HWND TEXT: replaces a window's text behind its program's back",
-          [](std::string& rest) {
+          }},
+        // settext HWND TEXT: replaces a window's text behind its program's back
+        {"settext", [](std::string& rest) {
               HWND window = ParseHandle(RequireWord(rest, "window"));
               DWORD_PTR result = 0;
               if (!SendMessageTimeoutA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(rest.c_str()),
                                        SMTO_ABORTIFHUNG, 2000, &result))
                   throw ECommand("the window did not take the text");
               return TRows{};
-          }}},
-        {"focus", {"focus: the active window and the control with the keyboard focus", Focus}},
-        {"active", {"active: the active window alone, without a message to any window", Active}},
-        {"msgbox",
-         {"msgbox [MS]: waits up to MS for a message box: hwnd, title, icon, text, buttons", MessageBoxInfo}},
-        {"dismiss",
-         {"dismiss [HWND]: clicks the first button of the box (the topmost by default), waits until it "
-          "closes",
-          Dismiss}},
-        {"tray", {"tray: the notification-area icons, oldest first: hwnd x y w h", Tray}},
-        {"traydblclick",
-         {"traydblclick [N]: a double click on tray icon N",
-          [](std::string& rest) {
+          }},
+        // focus: the active window and the control with the keyboard focus
+        {"focus", Focus},
+        // active: the active window alone, without a message to any window
+        {"active", Active},
+        // msgbox [MS]: waits up to MS for a message box: hwnd, title, icon, text, buttons
+        {"msgbox", MessageBoxInfo},
+        // dismiss [HWND]: clicks the first button of the box (the topmost by default), waits until it closes
+        {"dismiss", Dismiss},
+        // tray: the notification-area icons, oldest first: hwnd x y w h
+        {"tray", Tray},
+        // traydblclick [N]: a double click on tray icon N
+        {"traydblclick", [](std::string& rest) {
               PostMouse(TrayIcon(rest), {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
               return TRows{};
-          }}},
-        {"traymenu", {"traymenu N CHORD...: opens tray icon N's menu and picks an item by keys", TrayMenu}},
-        {"sleep",
-         {"sleep MS",
-          [](std::string& rest) {
+          }},
+        // traymenu N CHORD...: opens tray icon N's menu and picks an item by keys
+        {"traymenu", TrayMenu},
+        // sleep MS
+        {"sleep", [](std::string& rest) {
               Sleep(static_cast<DWORD>(std::max(0, ParseInt(RequireWord(rest, "time")))));
               return TRows{};
-          }}},
+          }},
     };
     return commands;
 }
@@ -812,20 +746,13 @@ int main() {
             Answer({}, "ok");
             break;
         }
-        if (name == "help") {
-            TRows rows;
-            for (const auto& [key, command] : Commands())
-                rows.push_back(command.Usage);
-            Answer(rows, "ok");
-            continue;
-        }
         auto command = Commands().find(name);
         if (command == Commands().end()) {
             Answer({}, "error unknown command: " + name);
             continue;
         }
         try {
-            Answer(command->second.Run(rest), "ok");
+            Answer(command->second(rest), "ok");
         } catch (const std::exception& error) {
             Answer({}, std::string("error ") + error.what());
         }
