@@ -206,8 +206,8 @@ HWND WaitFor(int timeoutMs, const std::function<HWND()>& found) {
 // ---- keys ----
 
 const std::pair<const char*, WORD> KeyNames[] = {
-    {"TAB", VK_TAB}, {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"UP", VK_UP},
-    {"DOWN", VK_DOWN}, {"SHIFT", VK_SHIFT}, {"CTRL", VK_CONTROL}, {"ALT", VK_MENU},
+    {"TAB", VK_TAB},   {"RETURN", VK_RETURN}, {"ESCAPE", VK_ESCAPE}, {"UP", VK_UP},
+    {"DOWN", VK_DOWN}, {"SHIFT", VK_SHIFT},   {"CTRL", VK_CONTROL},  {"ALT", VK_MENU},
 };
 
 WORD KeyCode(const std::string& name) {
@@ -507,10 +507,13 @@ TRows StatusPanels(std::string& rest) {
     for (LRESULT i = 0; i < parts; ++i) {
         int edge;
         std::memcpy(&edge, edges.data() + sizeof(int) * static_cast<size_t>(i), sizeof edge);
-        LRESULT length = LOWORD(SendRemote(bar, SB_GETTEXTLENGTHA, static_cast<WPARAM>(i), 0));
+        if (LOWORD(SendRemote(bar, SB_GETTEXTLENGTHA, static_cast<WPARAM>(i), 0)) >= 4000)
+            throw ECommand("panel text too long");
+        // The length the copy itself reports: a text set between a length query and the copy
+        // would otherwise come back cut to the old text's length.
+        const LRESULT length = LOWORD(SendRemote(bar, SB_GETTEXTA, static_cast<WPARAM>(i), buffer.Address()));
         if (length >= 4000)
             throw ECommand("panel text too long");
-        SendRemote(bar, SB_GETTEXTA, static_cast<WPARAM>(i), buffer.Address());
         std::vector<char> raw = buffer.Read(static_cast<size_t>(length));
         std::string text(raw.begin(), raw.end());
         // The bar draws a text after one tab centred and after two right-aligned.
@@ -607,34 +610,39 @@ TRows TrayMenu(std::string& rest) {
 const std::map<std::string, TCommand>& Commands() {
     static const std::map<std::string, TCommand> commands = {
         // find CAPTION: a top-level window with exactly this caption
-        {"find", [](std::string& rest) {
-              HWND window = FindTopLevel(rest, false);
-              if (!window)
-                  throw ECommand("no window \"" + rest + "\"");
-              return DescribeWindow(window);
-          }},
+        {"find",
+         [](std::string& rest) {
+             HWND window = FindTopLevel(rest, false);
+             if (!window)
+                 throw ECommand("no window \"" + rest + "\"");
+             return DescribeWindow(window);
+         }},
         // wait MS CAPTION: waits up to MS for a visible top-level window with this caption
-        {"wait", [](std::string& rest) {
-              int timeout = ParseInt(RequireWord(rest, "time-out"));
-              HWND window = WaitFor(timeout, [&rest]() { return FindTopLevel(rest, true); });
-              if (!window)
-                  throw ECommand("no visible window \"" + rest + "\"");
-              return DescribeWindow(window);
-          }},
+        {"wait",
+         [](std::string& rest) {
+             int timeout = ParseInt(RequireWord(rest, "time-out"));
+             HWND window = WaitFor(timeout, [&rest]() { return FindTopLevel(rest, true); });
+             if (!window)
+                 throw ECommand("no visible window \"" + rest + "\"");
+             return DescribeWindow(window);
+         }},
         // window HWND: class, text, state, outer rectangle, client size, styles, owner
-        {"window", [](std::string& rest) { return DescribeWindow(ParseHandle(RequireWord(rest, "window"))); }},
+        {"window",
+         [](std::string& rest) { return DescribeWindow(ParseHandle(RequireWord(rest, "window"))); }},
         // children HWND: every descendant: hwnd parent id class visible enabled x y w h text (x, y in the
         //   parent's client area)
         {"children", Children},
         // text HWND: the control's text
-        {"text", [](std::string& rest) {
-              return TRows{Escape(RemoteText(ParseHandle(RequireWord(rest, "control"))))};
-          }},
+        {"text",
+         [](std::string& rest) {
+             return TRows{Escape(RemoteText(ParseHandle(RequireWord(rest, "control"))))};
+         }},
         // checked HWND: 0 unchecked, 1 checked, 2 indeterminate
-        {"checked", [](std::string& rest) {
-              HWND box = ParseHandle(RequireWord(rest, "check box"));
-              return TRows{std::to_string(SendRemote(box, BM_GETCHECK, 0, 0))};
-          }},
+        {"checked",
+         [](std::string& rest) {
+             HWND box = ParseHandle(RequireWord(rest, "check box"));
+             return TRows{std::to_string(SendRemote(box, BM_GETCHECK, 0, 0))};
+         }},
         // combo HWND: the selected index (-1 for none), then every entry
         {"combo", Combo},
         // select HWND TEXT: chooses the entry with this text
@@ -644,61 +652,67 @@ const std::map<std::string, TCommand>& Commands() {
         // click HWND: clicks a button or check box (posted)
         {"click", Click},
         // press HWND: a left click in the middle of a window that is no button, such as a label (posted)
-        {"press", [](std::string& rest) {
-              HWND window = ParseHandle(RequireWord(rest, "window"));
-              if (!Visible(window) || !EnabledAllTheWay(window))
-                  throw ECommand("window is hidden or disabled");
-              RECT r;
-              GetClientRect(window, &r);
-              LPARAM middle = MAKELPARAM(r.right / 2, r.bottom / 2);
-              PostMessageA(window, WM_MOUSEMOVE, 0, middle);
-              PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, middle);
-              PostMessageA(window, WM_LBUTTONUP, 0, middle);
-              return TRows{};
-          }},
+        {"press",
+         [](std::string& rest) {
+             HWND window = ParseHandle(RequireWord(rest, "window"));
+             if (!Visible(window) || !EnabledAllTheWay(window))
+                 throw ECommand("window is hidden or disabled");
+             RECT r;
+             GetClientRect(window, &r);
+             LPARAM middle = MAKELPARAM(r.right / 2, r.bottom / 2);
+             PostMessageA(window, WM_MOUSEMOVE, 0, middle);
+             PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+             PostMessageA(window, WM_LBUTTONUP, 0, middle);
+             return TRows{};
+         }},
         // keys CHORD...: types keys at the focused window, e.g. TAB SHIFT+TAB RETURN X
-        {"keys", [](std::string& rest) {
-              PressKeys(rest);
-              return TRows{};
-          }},
+        {"keys",
+         [](std::string& rest) {
+             PressKeys(rest);
+             return TRows{};
+         }},
         // activate HWND: brings a top-level window to the foreground
-        {"activate", [](std::string& rest) {
-              HWND window = ParseHandle(RequireWord(rest, "window"));
-              SetForegroundWindow(window);
-              if (!WaitFor(2000, [window]() { return GetForegroundWindow() == window ? window : nullptr; }))
-                  throw ECommand("window did not come to the foreground");
-              return TRows{};
-          }},
+        {"activate",
+         [](std::string& rest) {
+             HWND window = ParseHandle(RequireWord(rest, "window"));
+             SetForegroundWindow(window);
+             if (!WaitFor(2000, [window]() { return GetForegroundWindow() == window ? window : nullptr; }))
+                 throw ECommand("window did not come to the foreground");
+             return TRows{};
+         }},
         // close HWND: closes a top-level window as its close box does (posted)
-        {"close", [](std::string& rest) {
-              HWND window = ParseHandle(RequireWord(rest, "window"));
-              PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-              return TRows{};
-          }},
+        {"close",
+         [](std::string& rest) {
+             HWND window = ParseHandle(RequireWord(rest, "window"));
+             PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+             return TRows{};
+         }},
         // send HWND MSG WPARAM LPARAM: sends a message (numbers in decimal or 0x hex), waiting up to 10 s;
         //   answers the result
-        {"send", [](std::string& rest) {
-              HWND window = ParseHandle(RequireWord(rest, "window"));
-              auto Number = [&](const char* What) {
-                  return static_cast<std::uintptr_t>(ParseNumber(RequireWord(rest, What), What));
-              };
-              const UINT message = static_cast<UINT>(Number("message"));
-              const WPARAM wparam = Number("wparam");
-              const LPARAM lparam = static_cast<LPARAM>(Number("lparam"));
-              DWORD_PTR result = 0;
-              if (!SendMessageTimeoutA(window, message, wparam, lparam, SMTO_NORMAL, 10000, &result))
-                  throw ECommand("no answer");
-              return TRows{std::to_string(result)};
-          }},
+        {"send",
+         [](std::string& rest) {
+             HWND window = ParseHandle(RequireWord(rest, "window"));
+             auto Number = [&](const char* What) {
+                 return static_cast<std::uintptr_t>(ParseNumber(RequireWord(rest, What), What));
+             };
+             const UINT message = static_cast<UINT>(Number("message"));
+             const WPARAM wparam = Number("wparam");
+             const LPARAM lparam = static_cast<LPARAM>(Number("lparam"));
+             DWORD_PTR result = 0;
+             if (!SendMessageTimeoutA(window, message, wparam, lparam, SMTO_NORMAL, 10000, &result))
+                 throw ECommand("no answer");
+             return TRows{std::to_string(result)};
+         }},
         // settext HWND TEXT: replaces a window's text behind its program's back
-        {"settext", [](std::string& rest) {
-              HWND window = ParseHandle(RequireWord(rest, "window"));
-              DWORD_PTR result = 0;
-              if (!SendMessageTimeoutA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(rest.c_str()),
-                                       SMTO_ABORTIFHUNG, 2000, &result))
-                  throw ECommand("the window did not take the text");
-              return TRows{};
-          }},
+        {"settext",
+         [](std::string& rest) {
+             HWND window = ParseHandle(RequireWord(rest, "window"));
+             DWORD_PTR result = 0;
+             if (!SendMessageTimeoutA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(rest.c_str()),
+                                      SMTO_ABORTIFHUNG, 2000, &result))
+                 throw ECommand("the window did not take the text");
+             return TRows{};
+         }},
         // focus: the active window and the control with the keyboard focus
         {"focus", Focus},
         // active: the active window alone, without a message to any window
@@ -710,17 +724,19 @@ const std::map<std::string, TCommand>& Commands() {
         // tray: the notification-area icons, oldest first: hwnd x y w h
         {"tray", Tray},
         // traydblclick [N]: a double click on tray icon N
-        {"traydblclick", [](std::string& rest) {
-              PostMouse(TrayIcon(rest), {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
-              return TRows{};
-          }},
+        {"traydblclick",
+         [](std::string& rest) {
+             PostMouse(TrayIcon(rest), {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+             return TRows{};
+         }},
         // traymenu N CHORD...: opens tray icon N's menu and picks an item by keys
         {"traymenu", TrayMenu},
         // sleep MS
-        {"sleep", [](std::string& rest) {
-              Sleep(static_cast<DWORD>(std::max(0, ParseInt(RequireWord(rest, "time")))));
-              return TRows{};
-          }},
+        {"sleep",
+         [](std::string& rest) {
+             Sleep(static_cast<DWORD>(std::max(0, ParseInt(RequireWord(rest, "time")))));
+             return TRows{};
+         }},
     };
     return commands;
 }
