@@ -162,7 +162,8 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
         check(not main_window_shown(), "the main window was shown after the About box")
         ui.call("traymenu 0 DOWN DOWN RETURN")
         ui.call("wait 5000 About Orvela Cardwick")
-        check(link_colour() == "purple", "the link is not purple at the next showing")
+        # Waited for: the box may be found before it has painted. A link drawn red again stays red.
+        wait_until(lambda: link_colour() == "purple", 10, "the link purple at the next showing")
         ui.call("keys RETURN")
         wait_until(lambda: ui.window(about["hwnd"])["visible"] == "0", 5, "Enter to close the About box")
 
