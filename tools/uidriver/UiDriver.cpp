@@ -531,12 +531,19 @@ TRows StatusPanels(std::string& rest) {
 }
 
 TRows Click(std::string& rest) {
-    HWND control = ParseHandle(RequireWord(rest, "control"));
-    if (!Visible(control))
-        throw ECommand("control is hidden");
-    if (!EnabledAllTheWay(control))
-        throw ECommand("control is disabled");
-    PostMessageA(control, BM_CLICK, 0, 0);
+    // Several buttons are checked first and then posted together, so that the second click is
+    // already queued when the first one's handler starts its wait, however busy the machine is.
+    std::vector<HWND> controls{ParseHandle(RequireWord(rest, "control"))};
+    for (std::string word = NextWord(rest); !word.empty(); word = NextWord(rest))
+        controls.push_back(ParseHandle(word));
+    for (HWND control : controls) {
+        if (!Visible(control))
+            throw ECommand("control is hidden");
+        if (!EnabledAllTheWay(control))
+            throw ECommand("control is disabled");
+    }
+    for (HWND control : controls)
+        PostMessageA(control, BM_CLICK, 0, 0);
     return {};
 }
 
@@ -649,7 +656,7 @@ const std::map<std::string, TCommand>& Commands() {
         {"select", Select},
         // status HWND: each panel: right edge, alignment, text
         {"status", StatusPanels},
-        // click HWND: clicks a button or check box (posted)
+        // click HWND...: clicks buttons or check boxes, posted one after another
         {"click", Click},
         // press HWND: a left click in the middle of a window that is no button, such as a label (posted)
         {"press",
