@@ -8,7 +8,7 @@ import configparser
 import os
 import time
 
-from cardwick_e2e import (INVALID_PORT_SETTINGS, SERIAL_MAP, Form, Session, check, find_main_window,
+from cardwick_e2e import (INVALID_PORT_SETTINGS, SERIAL_MAP, Form, Session, check,
                           now_ms, one_colour, pixel_counts, reg, reg_values, screenshot, set_serial_map, wait_until)
 
 CONFIGURE_FIRST = "Please configure the Port Settings first before testing!"

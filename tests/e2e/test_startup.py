@@ -5,7 +5,7 @@ connection, and reading switched on and off with the buttons."""
 
 import time
 
-from cardwick_e2e import (IDENTITY, INVALID_PORT_SETTINGS, MAIN_CAPTION, Session, check, check_status_line,
+from cardwick_e2e import (INVALID_PORT_SETTINGS, MAIN_CAPTION, Session, check, check_status_line,
                           now_ms, standard_settings, tray_picture, wait_until)
 
 # name: (left, top, width, height, text, enabled)
