@@ -578,7 +578,11 @@ def reg_values(key, view=None):
     """{name: data} of a key's values; None when the key does not exist."""
     result = reg("query", key, view=view, check_result=False)
     if result.returncode != 0:
-        return None
+        # Only a missing key means no values; any other failure of reg.exe is the tool's, and
+        # reading it as "no values" would make a written value look absent.
+        if "Unable to find the specified registry key" in result.stdout + result.stderr:
+            return None
+        raise Failure("reg query %s: exit %d: %s" % (key, result.returncode, (result.stdout + result.stderr).strip()))
     values = {}
     for line in result.stdout.splitlines():
         m = re.match(r"^    (.*?)    REG_\w+    (.*)$", line)

@@ -211,6 +211,9 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
             ("General", [("Load on Windows startup", "1"), ("Show on startup", "0"),
                          ("Suffix Carriage Return", "1")]),
             ("Ports", [("Port", ""), ("Baud rate", ""), ("Parity", "")])], "settings file %r" % ini_sections(env))
+        # A refused write shows its error in a box; say so rather than only that the value is missing.
+        box = ui.message_box(0)
+        check(box is None, "a message box after OK: %r" % box)
         command = run_values().get("Orvela Cardwick")
         expected = '"Z:%s"' % os.path.abspath(env.cardwick).replace("/", "\\")
         check(command == expected, "start-up value %r, expected %r" % (command, expected))
