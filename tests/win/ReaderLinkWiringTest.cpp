@@ -14,6 +14,7 @@
 
 #include "app/Unit1.h"
 #include "settings/Settings.h"
+#include "tests/win/support/Pump.h"
 #include "tests/win/support/ReaderSim.h"
 
 namespace {
@@ -125,6 +126,43 @@ TEST_F(ReaderLinkWiringTest, ALinePulledDuringAWaitIsNamedAsUnplugged) {
     EXPECT_EQ(Status.substr(Status.find(": ")), ": Data sending timeout!");
     EXPECT_FALSE(Form->Comm->Connected());
     EXPECT_FALSE(Form->tmTimeout->Enabled());
+}
+
+// A reply late by most of the time-out: the polls that fall due meanwhile each wait inside the one
+// before, go out one after another as the replies come, and then the poll goes on at its rate. Once,
+// under load, a program stopped polling for good after such a stack unwound.
+TEST_F(ReaderLinkWiringTest, PollingGoesOnOnceStackedPollsHaveGone) {
+    // Replies are numbered B 1, V 2, then the polls: the second poll's reply is late.
+    TReaderSim Sim("COM9", {"--late", "1500", "--fault-at", "4"});
+    for (const auto& [Key, Value] : {std::pair{"Port", "COM9"}, std::pair{"Baud rate", "19200"},
+                                     std::pair{"Parity", "Even"}})
+        WritePrivateProfileStringA("Ports", Key, Value, SettingsFileName);
+    Form->tmTimeout->SetInterval(2000);
+    Form->btnConnectClick(nullptr);
+    ASSERT_TRUE(Form->Comm->Connected());
+    Form->btnReadCardIDClick(nullptr);
+
+    auto PollTimes = [&] {
+        std::vector<std::int64_t> Times;
+        for (const TSimLogEntry& Entry : Sim.Log())
+            if (Entry.Direction == TSimLogEntry::Received && Entry.Bytes.find("00F") != std::string::npos)
+                Times.push_back(Entry.TimeNs / 1000000);
+        return Times;
+    };
+    // The late reply and the stack behind it end about 2.5 s in; six more polls take 3 s after that.
+    // A poll that stopped never gets there, however long the wait.
+    EXPECT_TRUE(PumpUntil([&] { return PollTimes().size() >= 12; }, 30000)) << PollTimes().size() << " polls";
+    EXPECT_EQ(Boxes, std::vector<std::string>{});
+    EXPECT_TRUE(Form->tmPoll->Enabled());
+    EXPECT_EQ(Form->sbStatus->Panel(0).Text, "Connected");
+
+    // The stack itself, on reader-sim's clock: the late reply's own poll came, then for 1.5 s
+    // nothing, then three following each other's replies. At the poll's own rate the three would
+    // span a second.
+    const std::vector<std::int64_t> Times = PollTimes();
+    ASSERT_GE(Times.size(), 5u);
+    EXPECT_GE(Times[2] - Times[1], 1500);
+    EXPECT_LT(Times[4] - Times[2], 900);
 }
 
 // The designed rates as numbers: the creation handler's reply time-out, the poll, the driver's
