@@ -16,14 +16,16 @@
 #include "settings/Settings.h"
 #include "tests/win/support/Pump.h"
 #include "tests/win/support/ReaderSim.h"
+#include "tests/win/support/SettingsStore.h"
 
 namespace {
 
-void RemoveSettingsFile() {
-    char Path[MAX_PATH];
-    GetWindowsDirectoryA(Path, MAX_PATH);
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, SettingsFileName); // flush the cached copy
-    DeleteFileA((std::string(Path) + "\\" + SettingsFileName).c_str());
+// The port settings as the file holds them; a null value is left out of the file.
+void WritePortSettings(const char* Port, const char* BaudRate, const char* Parity) {
+    for (const auto& [Key, Value] :
+         {std::pair{"Port", Port}, std::pair{"Baud rate", BaudRate}, std::pair{"Parity", Parity}})
+        if (Value)
+            WritePrivateProfileStringA("Ports", Key, Value, SettingsFileName);
 }
 
 class ReaderLinkWiringTest : public ::testing::Test {
@@ -81,10 +83,7 @@ TEST_F(ReaderLinkWiringTest, AppliesThePortSettingsToTheDriver) {
         NewForm();
         RemoveSettingsFile();
         Boxes.clear();
-        for (const auto& [Key, Value] : {std::pair{"Port", Case.Port}, std::pair{"Baud rate", Case.BaudRate},
-                                         std::pair{"Parity", Case.Parity}})
-            if (Value)
-                WritePrivateProfileStringA("Ports", Key, Value, SettingsFileName);
+        WritePortSettings(Case.Port, Case.BaudRate, Case.Parity);
 
         EXPECT_EQ(Form->LoadSettings(), Case.Loaded);
 
@@ -134,9 +133,7 @@ TEST_F(ReaderLinkWiringTest, ALinePulledDuringAWaitIsNamedAsUnplugged) {
 TEST_F(ReaderLinkWiringTest, PollingGoesOnOnceStackedPollsHaveGone) {
     // Replies are numbered B 1, V 2, then the polls: the second poll's reply is late.
     TReaderSim Sim("COM9", {"--late", "1500", "--fault-at", "4"});
-    for (const auto& [Key, Value] : {std::pair{"Port", "COM9"}, std::pair{"Baud rate", "19200"},
-                                     std::pair{"Parity", "Even"}})
-        WritePrivateProfileStringA("Ports", Key, Value, SettingsFileName);
+    WritePortSettings("COM9", "19200", "Even");
     Form->tmTimeout->SetInterval(2000);
     Form->btnConnectClick(nullptr);
     ASSERT_TRUE(Form->Comm->Connected());
