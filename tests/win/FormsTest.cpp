@@ -201,7 +201,8 @@ std::string H(TControl* Control) {
 }
 
 // A box as the driver read it: its title, icon and text, and one button, OK.
-void ExpectBox(const TUiAnswer& Box, const std::string& Title, const std::string& Icon, const std::string& Text) {
+void ExpectBox(const TUiAnswer& Box, const std::string& Title, const std::string& Icon,
+               const std::string& Text) {
     ASSERT_TRUE(Box.Ok) << Box.Status;
     EXPECT_EQ(Box.Value("title"), Title);
     EXPECT_EQ(Box.Value("icon"), Icon);
