@@ -23,6 +23,24 @@ const char SendingTimeoutText[] =
     "If the error remains, check your device connection and Port Settings in Properties.";
 const char DeviceUnpluggedText[] = "Device unplugged!";
 
+// The status line of a card reply: a card that was not typed says why, so that nobody takes it for
+// one that reached the window.
+const char* CardStatusLine(TypingOutcome Typing) {
+    switch (Typing) {
+    case TypingOutcome::Typed:
+        break;
+    case TypingOutcome::ControlCharacters:
+        return ": Card ID not typed: it holds control characters";
+    case TypingOutcome::OwnWindowInFront:
+        return ": Card ID not typed: Cardwick's window is in front";
+    case TypingOutcome::NoWindowInFront:
+        return ": Card ID not typed: no window in front";
+    case TypingOutcome::HigherRights:
+        return ": Card ID not typed: the window in front runs with higher rights";
+    }
+    return ": Read Card ID OK";
+}
+
 } // namespace
 
 // One wait of SendString. Waits nest (a poll tick inside a wait sends too); each keeps its own
@@ -188,13 +206,14 @@ void TReaderLink::HandleReplyFrame(const std::string& ModuleIDText, const std::s
         FHost.WriteStatus(": Get Version OK");
     } else if (ReplyCode == "F") {
         CardID = Data;
+        TypingOutcome Typing = TypingOutcome::Typed;
         if (!CardID.empty()) {
             FHost.ShowField(LinkField::CardID, CardID);
             // Read afresh for every card, so that a change in the file applies from the next one.
-            FHost.TypeText(FHost.SuffixCarriageReturn() ? CardID + "\r" : CardID);
+            Typing = FHost.TypeCardID(CardID, FHost.SuffixCarriageReturn());
         }
-        // After the keystrokes: a status line means the card has been typed.
-        FHost.WriteStatus(": Read Card ID OK");
+        // After the keystrokes: the OK line means the card has been typed.
+        FHost.WriteStatus(CardStatusLine(Typing));
     }
     ReplyBuffer.clear();
     FHost.ShowCommandPicture(false);

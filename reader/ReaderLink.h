@@ -45,6 +45,16 @@ enum class LinkDrop {
 // The fields of the main window that show the link's data.
 enum class LinkField { FactoryCode, Version, ModuleID, CardID };
 
+// Whether a card ID went out as key strokes, and if not, why. A card that is not typed gets no key
+// at all: the decision is made before the first key.
+enum class TypingOutcome {
+    Typed,
+    ControlCharacters, // its bytes would press keys (Escape, Tab, Backspace...) instead of typing
+    OwnWindowInFront,  // the program's own window would take the keys: Enter presses its buttons
+    NoWindowInFront,   // a locked desk or a secure desktop
+    HigherRights,      // the window in front would drop the keys without a word
+};
+
 // What the link needs of the window around it. Every call runs on the user-interface thread.
 class TReaderLinkHost {
 public:
@@ -88,9 +98,10 @@ public:
     // The tray icon component's picture after a command (true) and after a handled reply (false).
     virtual void ShowCommandPicture(bool CommandSent) = 0;
 
-    // Card IDs: whether to append a carriage return (read afresh for every card), and typing.
+    // Card IDs: whether to append a carriage return (read afresh for every card), and typing the
+    // card ID with the carriage return after it when asked. It says whether the keys went out.
     virtual bool SuffixCarriageReturn() = 0;
-    virtual void TypeText(const std::string& Text) = 0;
+    virtual TypingOutcome TypeCardID(const std::string& CardID, bool SuffixCarriageReturn) = 0;
 
     // Reconnecting by itself: whether the settings ask for it (read afresh at every drop), and the
     // timer, every ReconnectInterval, whose tick calls TReaderLink::ReconnectTimerFired.

@@ -214,10 +214,16 @@ public:
     }
     void ShowCommandPicture(bool) override {}
     bool SuffixCarriageReturn() override { return Suffix; }
-    void TypeText(const std::string& Text) override {
+    // What the typing answers for every card; only a typed card reaches Typed.
+    TypingOutcome Typing = TypingOutcome::Typed;
+    int TypingCalls = 0;
+    TypingOutcome TypeCardID(const std::string& CardID, bool SuffixCarriageReturn) override {
+        ++TypingCalls;
         if (TypingRaises)
             throw std::runtime_error("typing failed");
-        Typed += Text;
+        if (Typing == TypingOutcome::Typed)
+            Typed += SuffixCarriageReturn ? CardID + "\r" : CardID;
+        return Typing;
     }
 
     // Reconnecting by itself: the setting, and a timer that ticks every ReconnectInterval.
@@ -561,6 +567,60 @@ TEST_F(ReaderLinkTest, RepliesFillTheirFieldsAndAnUnknownCodeOnlyTheModuleID) {
     EXPECT_EQ(ReplyBuffer, "");
     EXPECT_FALSE(WaitingReply);
 }
+
+// A card that is not typed says why on the status line instead of OK, still shows in its field, and
+// reading goes on; an empty poll reply says OK without asking the typing at all.
+struct TTypingCase {
+    const char* Name;
+    TypingOutcome Typing;
+    const char* StatusLine;
+};
+
+void PrintTo(const TTypingCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+class ReaderLinkTypingTest : public ReaderLinkTest, public ::testing::WithParamInterface<TTypingCase> {};
+
+TEST_P(ReaderLinkTypingTest, EveryCardSaysWhetherItWasTypedAndReadingGoesOn) {
+    Host.Typing = GetParam().Typing;
+    Host.Suffix = true;
+    Host.ModuleAnswers = true;
+    Host.Polling = true;
+    Link.ConnectAndStartReading();
+    Host.RunUntil(Host.Clock + 1600);
+
+    const std::vector<std::string> Letters = Host.Commands();
+    ASSERT_EQ(std::count(Letters.begin(), Letters.end(), "F"), 3);
+    ASSERT_EQ(Host.StatusLines.size(), 5u);
+    for (std::size_t Line = 2; Line < 5; ++Line)
+        EXPECT_EQ(Host.StatusLines.at(Line).Text, GetParam().StatusLine);
+    EXPECT_EQ(Host.TypingCalls, 3);
+    EXPECT_EQ(Host.Typed,
+              GetParam().Typing == TypingOutcome::Typed ? "0004211311\r0004211311\r0004211311\r" : "");
+    EXPECT_EQ(Host.Fields[LinkField::CardID], "0004211311");
+    EXPECT_TRUE(Host.IsReading);
+    EXPECT_TRUE(Host.Boxes.empty());
+
+    const std::string NoCard = BuildReplyFrame('0', "07", 'F', "");
+    Link.ReceiveData(NoCard.data(), NoCard.size());
+    EXPECT_EQ(Host.StatusLines.back().Text, ": Read Card ID OK");
+    EXPECT_EQ(Host.TypingCalls, 3);
+    EXPECT_EQ(Host.Fields[LinkField::CardID], "0004211311");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Typing, ReaderLinkTypingTest,
+    ::testing::Values(TTypingCase{"Typed", TypingOutcome::Typed, ": Read Card ID OK"},
+                      TTypingCase{"ControlCharacters", TypingOutcome::ControlCharacters,
+                                  ": Card ID not typed: it holds control characters"},
+                      TTypingCase{"OwnWindowInFront", TypingOutcome::OwnWindowInFront,
+                                  ": Card ID not typed: Cardwick's window is in front"},
+                      TTypingCase{"NoWindowInFront", TypingOutcome::NoWindowInFront,
+                                  ": Card ID not typed: no window in front"},
+                      TTypingCase{"HigherRights", TypingOutcome::HigherRights,
+                                  ": Card ID not typed: the window in front runs with higher rights"}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
 
 // The settings dialog's probe: line settings, the factory code command after the settle pause,
 // the dialog's listening, and the port closed whatever the outcome.
