@@ -153,7 +153,9 @@ public:
     }
 
     bool SuffixCarriageReturn() override { return ReadSettingBool(SettingKeys::SuffixCarriageReturn); }
-    void TypeText(const std::string& Text) override { SendToActiveWindow(Text); }
+    TypingOutcome TypeCardID(const std::string& CardID, bool SuffixCarriageReturn) override {
+        return SendToActiveWindow(CardID, SuffixCarriageReturn);
+    }
 
     bool ReconnectAutomatically() override { return ReadSettingBool(SettingKeys::ReconnectAutomatically); }
     void SetReconnectTimer(bool Enabled) override { Form.tmReconnect->SetEnabled(Enabled); }

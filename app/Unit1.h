@@ -75,8 +75,11 @@ public:
     bool SendString(char Command, const std::string& Data);
     // Unit1.Keystrokes.cpp. They keep no state and touch no control of the window, so they are static:
     // the receive handler calls them as its own methods, and they can be driven without a window.
-    static void SendToActiveWindow(const std::string& Text);
+    // SendToActiveWindow types a card ID, and Enter after it when asked, into the window in front,
+    // or nothing at all when the keys would go astray there; it says which.
+    static TypingOutcome SendToActiveWindow(const std::string& CardID, bool SuffixCarriageReturn);
     static void SimulateKeystroke(BYTE Key, int ScanCode);
+    static void SimulateUnicodeKeystroke(wchar_t Character);
     bool LoadSettings();
 
     // The reader link's logic, which the handlers above forward to; the settings dialog probes

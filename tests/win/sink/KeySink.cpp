@@ -3,7 +3,10 @@
 // virtual key, scan code, up or down) and the window's own keyboard messages, plus the text its
 // WM_CHAR messages spell.
 //
-//   KeySink.exe [--title CAPTION] [--log FILE]
+//   KeySink.exe [--title CAPTION] [--log FILE] [--unicode]
+//
+// With --unicode the window is a Unicode window, whose WM_CHAR messages carry UTF-16 characters;
+// without it, an ANSI window, to which the system hands text in the ANSI code page.
 //
 // It prints "READY <window handle in hex>" once its window is up and has asked for the focus, then
 // takes commands on standard input, one a line:
@@ -19,7 +22,8 @@
 // Report lines:
 //   HOOK <vk hex> <scan code> DOWN|UP      one per low-level hook call, in order
 //   MSG <vk hex> <scan code> DOWN|UP       one per WM_(SYS)KEYDOWN / WM_(SYS)KEYUP, in order
-//   TEXT <text>                            the WM_CHAR characters; \r, \n, \t, \\ and \xNN escaped
+//   TEXT <text>                            the WM_CHAR characters; \r, \n, \t, \\, \xNN (a code up to
+//                                          FF) and \uNNNN (above FF, a Unicode window's) escaped
 //   CAPS ON|OFF                            the Caps Lock toggle state as this window's thread sees it
 
 #include <windows.h>
@@ -50,7 +54,9 @@ struct Sink {
     FILE* Log = nullptr;
     std::vector<KeyEvent> HookEvents;
     std::vector<KeyEvent> MessageEvents;
-    std::string Text;
+    bool Unicode = false;
+    // An ANSI window's bytes, or a Unicode window's UTF-16 characters, one code each.
+    std::wstring Text;
     DWORD LastEventTick = 0;
     bool ReportPending = false;
 };
@@ -66,9 +72,9 @@ void WriteOut(const std::string& Line) {
               &Written, nullptr);
 }
 
-std::string Escape(const std::string& Text) {
+std::string Escape(const std::wstring& Text) {
     std::string Result;
-    for (const unsigned char C : Text) {
+    for (const wchar_t C : Text) {
         switch (C) {
         case '\r':
             Result += "\\r";
@@ -85,7 +91,7 @@ std::string Escape(const std::string& Text) {
         default:
             if (C < 0x20 || C >= 0x7F) {
                 char Hex[8];
-                std::snprintf(Hex, sizeof Hex, "\\x%02X", C);
+                std::snprintf(Hex, sizeof Hex, C > 0xFF ? "\\u%04X" : "\\x%02X", static_cast<unsigned>(C));
                 Result += Hex;
             } else {
                 Result += static_cast<char>(C);
@@ -177,12 +183,16 @@ LRESULT CALLBACK SinkWndProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lP
         // F10 and Alt would open the (absent) system menu loop and swallow the next keys.
         return 0;
     }
-    case WM_CHAR:
-        TheSink.Text += static_cast<char>(wParam);
+    case WM_CHAR: {
+        // An ANSI window gets a byte of the code page.
+        const wchar_t Character =
+            TheSink.Unicode ? static_cast<wchar_t>(wParam) : static_cast<unsigned char>(wParam);
+        TheSink.Text += Character;
         TheSink.LastEventTick = GetTickCount();
-        LogLine("CHAR " + Escape(std::string(1, static_cast<char>(wParam))));
+        LogLine("CHAR " + Escape(std::wstring(1, Character)));
         InvalidateRect(Window, nullptr, TRUE);
         return 0;
+    }
     case WM_SINK_COMMAND:
         HandleCommand(wParam);
         return 0;
@@ -208,7 +218,8 @@ LRESULT CALLBACK SinkWndProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lP
         PostQuitMessage(0);
         return 0;
     }
-    return DefWindowProcA(Window, Message, wParam, lParam);
+    return TheSink.Unicode ? DefWindowProcW(Window, Message, wParam, lParam)
+                           : DefWindowProcA(Window, Message, wParam, lParam);
 }
 
 // Reads commands from standard input and hands them to the window's thread, which owns all state.
@@ -242,31 +253,55 @@ void ReadCommands(HWND Window) {
     }
 }
 
+// The window of either kind: a Unicode window's class and window are made with the W functions, and
+// only then does the system hand it UTF-16 characters.
+HWND CreateSinkWindow(const std::string& Title) {
+    const HINSTANCE Instance = GetModuleHandleA(nullptr);
+    const HCURSOR Arrow = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
+    const auto Background = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    if (TheSink.Unicode) {
+        WNDCLASSW Class{};
+        Class.lpfnWndProc = SinkWndProc;
+        Class.hInstance = Instance;
+        Class.hCursor = Arrow;
+        Class.hbrBackground = Background;
+        Class.lpszClassName = L"CardwickKeySink";
+        if (!RegisterClassW(&Class))
+            return nullptr;
+        const std::wstring WideTitle(Title.begin(), Title.end());
+        return CreateWindowW(Class.lpszClassName, WideTitle.c_str(), WS_OVERLAPPEDWINDOW, 100, 100, 480, 200,
+                             nullptr, nullptr, Instance, nullptr);
+    }
+    WNDCLASSA Class{};
+    Class.lpfnWndProc = SinkWndProc;
+    Class.hInstance = Instance;
+    Class.hCursor = Arrow;
+    Class.hbrBackground = Background;
+    Class.lpszClassName = "CardwickKeySink";
+    if (!RegisterClassA(&Class))
+        return nullptr;
+    return CreateWindowA(Class.lpszClassName, Title.c_str(), WS_OVERLAPPEDWINDOW, 100, 100, 480, 200, nullptr,
+                         nullptr, Instance, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::string Title = "Key Sink";
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const std::string Option = argv[i];
-        if (Option == "--title")
-            Title = argv[i + 1];
-        else if (Option == "--log")
-            TheSink.Log = std::fopen(argv[i + 1], "a");
+        if (Option == "--unicode")
+            TheSink.Unicode = true;
+        else if (Option == "--title" && i + 1 < argc)
+            Title = argv[++i];
+        else if (Option == "--log" && i + 1 < argc)
+            TheSink.Log = std::fopen(argv[++i], "a");
     }
 
-    WNDCLASSA Class{};
-    Class.lpfnWndProc = SinkWndProc;
-    Class.hInstance = GetModuleHandleA(nullptr);
-    Class.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
-    Class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    Class.lpszClassName = "CardwickKeySink";
-    if (!RegisterClassA(&Class))
-        return 1;
-    TheSink.Window = CreateWindowA(Class.lpszClassName, Title.c_str(), WS_OVERLAPPEDWINDOW, 100, 100, 480,
-                                   200, nullptr, nullptr, Class.hInstance, nullptr);
+    TheSink.Window = CreateSinkWindow(Title);
     if (!TheSink.Window)
         return 1;
-    TheSink.Hook = SetWindowsHookExA(WH_KEYBOARD_LL, LowLevelKeyboardProc, Class.hInstance, 0);
+    TheSink.Hook = SetWindowsHookExA(WH_KEYBOARD_LL, LowLevelKeyboardProc, GetModuleHandleA(nullptr), 0);
     if (!TheSink.Hook) {
         WriteOut("ERROR no keyboard hook");
         return 1;
@@ -281,9 +316,13 @@ int main(int argc, char** argv) {
     std::thread(ReadCommands, TheSink.Window).detach();
 
     MSG Message;
-    while (GetMessageA(&Message, nullptr, 0, 0) > 0) {
+    while ((TheSink.Unicode ? GetMessageW(&Message, nullptr, 0, 0) : GetMessageA(&Message, nullptr, 0, 0)) >
+           0) {
         TranslateMessage(&Message);
-        DispatchMessageA(&Message);
+        if (TheSink.Unicode)
+            DispatchMessageW(&Message);
+        else
+            DispatchMessageA(&Message);
     }
     UnhookWindowsHookEx(TheSink.Hook);
     if (TheSink.Log)

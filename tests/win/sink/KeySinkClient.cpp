@@ -7,25 +7,27 @@
 
 namespace {
 
-std::string Unescape(const std::string& Text) {
-    std::string Result;
+// One code a character: \xNN and \uNNNN give the code they name.
+std::wstring Unescape(const std::string& Text) {
+    std::wstring Result;
     for (std::size_t i = 0; i < Text.size(); ++i) {
         if (Text[i] != '\\' || i + 1 >= Text.size()) {
-            Result += Text[i];
+            Result += static_cast<unsigned char>(Text[i]);
             continue;
         }
         const char Next = Text[++i];
+        const std::size_t Digits = Next == 'x' ? 2 : Next == 'u' ? 4 : 0;
         if (Next == 'r')
-            Result += '\r';
+            Result += L'\r';
         else if (Next == 'n')
-            Result += '\n';
+            Result += L'\n';
         else if (Next == 't')
-            Result += '\t';
-        else if (Next == 'x' && i + 2 < Text.size()) {
-            Result += static_cast<char>(std::strtoul(Text.substr(i + 1, 2).c_str(), nullptr, 16));
-            i += 2;
+            Result += L'\t';
+        else if (Digits && i + Digits < Text.size()) {
+            Result += static_cast<wchar_t>(std::strtoul(Text.substr(i + 1, Digits).c_str(), nullptr, 16));
+            i += Digits;
         } else
-            Result += Next;
+            Result += static_cast<unsigned char>(Next);
     }
     return Result;
 }
@@ -50,9 +52,12 @@ TKeySinkReport ParseKeySinkReport(const std::vector<std::string>& Lines) {
             Report.Hook.push_back(ParseStroke(Fields));
         else if (Kind == "MSG")
             Report.Messages.push_back(ParseStroke(Fields));
-        else if (Kind == "TEXT")
-            Report.Text = Line.size() > 5 ? Unescape(Line.substr(5)) : "";
-        else if (Kind == "CAPS")
+        else if (Kind == "TEXT") {
+            Report.WideText = Line.size() > 5 ? Unescape(Line.substr(5)) : L"";
+            // Codes above a byte have no place in the 8-bit text.
+            for (const wchar_t Code : Report.WideText)
+                Report.Text += Code > 0xFF ? '?' : static_cast<char>(Code);
+        } else if (Kind == "CAPS")
             Report.CapsLock = Line == "CAPS ON";
     }
     return Report;
@@ -66,7 +71,7 @@ std::string TKeySinkProcess::ExecutablePath() {
     return Folder + "sink\\KeySink.exe";
 }
 
-TKeySinkProcess::TKeySinkProcess(const std::string& Title) {
+TKeySinkProcess::TKeySinkProcess(const std::string& Title, bool Unicode) {
     SECURITY_ATTRIBUTES Inherit{sizeof Inherit, nullptr, TRUE};
     HANDLE ChildIn = nullptr, ChildOut = nullptr;
     if (!CreatePipe(&ChildIn, &FToChild, &Inherit, 0) || !CreatePipe(&FFromChild, &ChildOut, &Inherit, 0))
@@ -80,7 +85,8 @@ TKeySinkProcess::TKeySinkProcess(const std::string& Title) {
     Startup.hStdInput = ChildIn;
     Startup.hStdOutput = ChildOut;
     Startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::string CommandLine = "\"" + ExecutablePath() + "\" --title \"" + Title + "\"";
+    std::string CommandLine =
+        "\"" + ExecutablePath() + "\" --title \"" + Title + "\"" + (Unicode ? " --unicode" : "");
     const BOOL Started = CreateProcessA(nullptr, CommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                         nullptr, &Startup, &FProcess);
     CloseHandle(ChildIn);

@@ -24,13 +24,15 @@ struct TKeySinkReport {
     std::vector<TKeyStroke> Hook;     // as the low-level keyboard hook saw them
     std::vector<TKeyStroke> Messages; // as the window's keyboard messages carried them
     std::string Text;                 // what its WM_CHAR messages spelt
+    std::wstring WideText;            // the same, a code each: a Unicode window's UTF-16 characters
     bool CapsLock = false;            // the toggle state in the sink's own thread
 };
 
 class TKeySinkProcess {
 public:
-    // Starts KeySink.exe from the "sink" folder beside the running program (the build layout).
-    explicit TKeySinkProcess(const std::string& Title = "Key Sink");
+    // Starts KeySink.exe from the "sink" folder beside the running program (the build layout), with
+    // a Unicode window when asked, an ANSI one otherwise.
+    explicit TKeySinkProcess(const std::string& Title = "Key Sink", bool Unicode = false);
     ~TKeySinkProcess();
     TKeySinkProcess(const TKeySinkProcess&) = delete;
     TKeySinkProcess& operator=(const TKeySinkProcess&) = delete;
