@@ -61,10 +61,10 @@ def typed(cards):
 
 
 def unescape(text):
-    """The UI driver's and KeySink's escapes: \\t \\n \\r \\\\ and \\xNN."""
-    return re.sub(r"\\(x[0-9A-Fa-f]{2}|.)",
+    """The UI driver's and KeySink's escapes: \\t \\n \\r \\\\, \\xNN and (a Unicode KeySink's) \\uNNNN."""
+    return re.sub(r"\\(x[0-9A-Fa-f]{2}|u[0-9A-Fa-f]{4}|.)",
                   lambda m: {"t": "\t", "n": "\n", "r": "\r", "\\": "\\"}.get(
-                      m.group(1), chr(int(m.group(1)[1:], 16)) if m.group(1)[0] == "x" else m.group(1)),
+                      m.group(1), chr(int(m.group(1)[1:], 16)) if len(m.group(1)) > 1 else m.group(1)),
                   text)
 
 
@@ -434,9 +434,11 @@ class StatusWatcher:
 class KeySink(WineTool):
     """KeySink: the focused window that records the keys Cardwick types."""
 
-    def __init__(self, env, title="Key Sink", log=None):
-        """log: a Windows path that KeySink appends every key event to as it arrives."""
-        super().__init__("KeySink", [env.sink, "--title", title] + (["--log", log] if log else []))
+    def __init__(self, env, title="Key Sink", log=None, unicode=False):
+        """log: a Windows path that KeySink appends every key event to as it arrives. unicode: a
+        Unicode window, which receives every character as itself, not in the ANSI code page."""
+        super().__init__("KeySink", [env.sink, "--title", title] + (["--log", log] if log else [])
+                         + (["--unicode"] if unicode else []))
         _, line = self.output.read(30)
         check(line.startswith("READY "), "KeySink did not start: " + line)
         self.hwnd = "0x" + line.split()[1].lower()

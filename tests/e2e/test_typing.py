@@ -1,19 +1,28 @@
 #!/usr/bin/env python3
-"""What gets typed where, on a desk as users have it. Card IDs whose bytes are other keys' codes
-("[" the Windows key, "." Delete, "-" Insert, "b" keypad 2) reach the focused window as exactly
-those characters, and no such key is pressed. With Cardwick's own window in front (shown at
-start-up), cards are read, shown and not typed: nothing is pressed in that window, reading goes on,
-and the status line says why; after the line is pulled and the reader comes back by itself with
-the main window still in front, every new card is read and reading stays on."""
+"""What gets typed where, on a desk as users have it. On a display whose keyboard is Russian (a real
+X layout, which Wine takes its keyboard from), card IDs with Latin letters and with bytes that are
+other keys' codes ("[" the Windows key, "." Delete, "-" Insert, "b" keypad 2) reach a focused Unicode
+window as exactly those characters, and no such key is pressed. With Cardwick's own window in front
+(shown at start-up), cards are read, shown and not typed: nothing is pressed in that window, reading
+goes on, and the status line says why; after the line is pulled and the reader comes back by itself
+with the main window still in front, every new card is read and reading stays on."""
+
+import os
+import shutil
+import subprocess
 
 from cardwick_e2e import (DEVICE_UNPLUGGED, Environment, MainWindow, Session, check, find_main_window,
                           standard_settings, wait_until)
 
-OTHER_KEYS_CARDS = ["12[3", "A.b-"]
-# Every key the focused window may see while those cards are typed: Caps Lock, the digits' and
-# letters' own keys, Return, and the packet key that carries a character as itself.
+# On a Russian layout the letter keys type Cyrillic letters: "00ABCDEF01" typed by its keys would
+# arrive as "00ФИСВУА01".
+OTHER_KEYS_CARDS = ["12[3", "A.b-", "00ABCDEF01"]
+# Every key the focused window may see while those cards are typed: Caps Lock, Return, the packet
+# key that carries a character as itself, and the digits' and capitals' own keys (a layout that
+# types them from those keys gets them that way).
 VK_CAPITAL, VK_RETURN, VK_PACKET = 0x14, 0x0D, 0xE7
-ALLOWED_KEYS = {VK_CAPITAL, VK_RETURN, VK_PACKET, ord("1"), ord("2"), ord("3"), ord("A")}
+ALLOWED_KEYS = {VK_CAPITAL, VK_RETURN, VK_PACKET} | {
+    ord(c) for card in OTHER_KEYS_CARDS for c in card if c.isdigit() or "A" <= c <= "Z"}
 
 OWN_WINDOW = ": Card ID not typed: Cardwick's window is in front"
 # Two seconds of empty polls before each card: the window is in front before the first.
@@ -45,25 +54,56 @@ def polls_after(sim, card):
     return [c for t, c in sim.commands() if carried and t > carried[0] and c == "F"]
 
 
-env = Environment()
+def russian_display(work):
+    """A display of its own whose keyboard is Russian. Xvfb takes no new keymap once it runs, so it
+    starts with a copy of the keyboard data in which the default "us" layout is the Russian one.
+    Returns the display's name and the server."""
+    xkb = os.path.join(work, "xkb-ru")
+    shutil.copytree("/usr/share/X11/xkb", xkb)
+    shutil.copyfile(os.path.join(xkb, "symbols", "ru"), os.path.join(xkb, "symbols", "us"))
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-xkbdir", xkb, "-nolisten", "tcp",
+                               "-screen", "0", "1024x768x24"], pass_fds=(write,),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    with os.fdopen(read) as f:
+        number = f.readline().strip()
+    check(number.isdigit(), "Xvfb gave no display number")
+    display = ":" + number
+    keys = subprocess.run(["xmodmap", "-display", display, "-pk"], capture_output=True, text=True).stdout
+    check("Cyrillic_ef" in keys, "the display's keyboard is not Russian")
+    return display, server
 
-with Session("cards whose bytes are other keys' codes, typed into the focused window", env=env,
+
+env = Environment()
+main_display = os.environ["DISPLAY"]
+os.environ["DISPLAY"], russian_server = russian_display(env.work)
+
+with Session("cards with letters and with other keys' codes, typed on a Russian keyboard", env=env,
              settings=standard_settings(show=False, suffix=True), sim=("--cards", ",".join(OTHER_KEYS_CARDS)),
-             sink=True) as s:
+             sink={"unicode": True}) as s:
+    s.on_exit(lambda: (russian_server.kill(), russian_server.wait()))
     sink = s.sink
 
-    with s.step("'12[3' and 'A.b-' arrive as themselves, each with its Enter, and no other key is pressed"):
+    with s.step("'12[3', 'A.b-' and '00ABCDEF01' arrive as themselves, each with its Enter, and no other key "
+                "is pressed"):
         expected = "".join(card + "\r" for card in OTHER_KEYS_CARDS)
-        wait_until(lambda: len(sink.text()) >= len(expected), 30, "both cards in the sink")
+        # A card typed as other keys leaves fewer characters, or none: the polls after the last card
+        # say when everything has arrived.
+        wait_until(lambda: len(polls_after(s.sim, OTHER_KEYS_CARDS[-1])) >= 2, 30, "two polls after the last card")
         check(sink.text() == expected, "typed %r" % sink.text())
         keys = hook_keys(sink)
         check(VK_PACKET in keys, "no character went out as itself: %s" % " ".join("%02X" % k for k in keys))
         check(set(keys) <= ALLOWED_KEYS, "keys pressed besides the characters': %s"
               % " ".join("%02X" % k for k in sorted(set(keys) - ALLOWED_KEYS)))
 
-    with s.step("Exit from the tray menu"):
-        s.exit_from_tray()
+    with s.step("the Exit button ends the program"):
+        # The tray menu's items are picked by their letter, which a Russian keyboard does not type.
+        main = s.show_main()
+        main.click("btnExit")
+        check(s.cardwick.wait_exit(15), "Cardwick did not end")
 
+os.environ["DISPLAY"] = main_display
 general, ports = standard_settings(show=True, suffix=True)
 general["Reconnect automatically"] = "1"
 with Session("Cardwick's own window in front", env=env, settings=(general, ports),
