@@ -56,9 +56,10 @@ RequestExecutionLevel admin
 ; is the one it writes (32-bit for x86, 64-bit for amd64).
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 
+; "= 0": a signature that fails fails the build, instead of shipping an unsigned file.
 !ifdef SIGN
-  !uninstfinalize '${SIGN} "%1"'
-  !finalize '${SIGN} "%1"'
+  !uninstfinalize '${SIGN} "%1"' = 0
+  !finalize '${SIGN} "%1"' = 0
 !endif
 
 VIProductVersion "${VERSION}"
