@@ -510,6 +510,32 @@ FunctionEnd
 !define /math CLOSE_ACCESS ${SYNCHRONIZE} | ${PROCESS_TERMINATE}
 !define /redef /math CLOSE_ACCESS ${CLOSE_ACCESS} | ${PROCESS_QUERY_LIMITED_INFORMATION}
 
+; Saves $0 to $9 around a function that uses them all.
+!macro PUSH_REGISTERS
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  Push $7
+  Push $8
+  Push $9
+!macroend
+!macro POP_REGISTERS
+  Pop $9
+  Pop $8
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+!macroend
+
 !macro CLOSE_RUNNING_CARDWICK un
 ; $0: a Cardwick's program file. $1 is 1 when it is this install's (or the replaced install's)
 ; program, or a copy an earlier upgrade moved aside there.
@@ -593,30 +619,6 @@ Function ${un}CloseRunningCardwick
 FunctionEnd
 !macroend
 
-!macro PUSH_REGISTERS
-  Push $0
-  Push $1
-  Push $2
-  Push $3
-  Push $4
-  Push $5
-  Push $6
-  Push $7
-  Push $8
-  Push $9
-!macroend
-!macro POP_REGISTERS
-  Pop $9
-  Pop $8
-  Pop $7
-  Pop $6
-  Pop $5
-  Pop $4
-  Pop $3
-  Pop $2
-  Pop $1
-  Pop $0
-!macroend
 !insertmacro CLOSE_RUNNING_CARDWICK ""
 !insertmacro CLOSE_RUNNING_CARDWICK "un."
 
@@ -665,7 +667,7 @@ Function RemoveOldInstall
   Call IsOldDirTheInstallFolder
   ${IfThen} $R0 == 1 ${|} Return ${|}
   DetailPrint "Removing the install in $OldDir"
-  StrCpy $R0 "no uninstaller"
+  StrCpy $R0 "none found"
   ${If} ${FileExists} "$OldDir\Uninstall.exe"
     ClearErrors
     ExecWait '"$OldDir\Uninstall.exe" /S _?=$OldDir' $R0
@@ -673,7 +675,7 @@ Function RemoveOldInstall
   ${If} $R0 == ${ERROR_SUCCESS_REBOOT_REQUIRED}
     SetRebootFlag true
   ${ElseIf} $R0 != 0
-    DetailPrint "The old uninstaller ended with $R0: its files are deleted here"
+    DetailPrint "The old install's uninstaller did not do its work ($R0): its files are deleted here"
     Delete /REBOOTOK "$OldDir\Cardwick.exe"
     Delete /REBOOTOK "$OldDir\Cardwick-old-*.exe"
     Delete /REBOOTOK "$OldDir\README.txt"
