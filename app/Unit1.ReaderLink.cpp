@@ -228,7 +228,7 @@ void TfrmCardReader::btnReadCardIDClick(TObject*) {
     // Taking the icon away and adding it again is what makes the notification area take the new
     // picture.
     tniIcon->SetIconVisible(false);
-    ilIcons->GetIcon(Reading ? ReadingImage : IdleImage, *tniIcon->Icon());
+    LoadTrayPicture(*tniIcon->Icon());
     tniIcon->SetIconVisible(true);
 }
 

@@ -97,6 +97,7 @@ TfrmCardReader::TfrmCardReader(TComponent* AOwner) : TForm(AOwner) {
     }
     tniIcon->SetHint("Orvela Cardwick");
     tniIcon->OnDblClick = TNotifyEvent(this, &TfrmCardReader::tniIconDblClick);
+    tniIcon->OnTaskbarChange = TNotifyEvent(this, &TfrmCardReader::tniIconTaskbarChange);
 
     btnExit = PlaceButton(this, this, "btnExit", 192, 136, 57, "E&xit", 5);
     btnExit->OnClick = TNotifyEvent(this, &TfrmCardReader::btnExitClick);
@@ -160,13 +161,26 @@ void TfrmCardReader::FormCreate(TObject*) {
     ScanMode = false;
     tmTimeout->SetInterval(NormalReplyTimeout);
     ilIcons->GetIcon(0, *Icon());
-    ilIcons->GetIcon(0, *tniIcon->Icon());
+    LoadTrayPicture(*tniIcon->Icon());
     tniIcon->SetIconVisible(true);
     Link().ConnectAndStartReading();
 }
 
 void TfrmCardReader::FormShow(TObject*) {
     SetCaption("Orvela Cardwick");
+}
+
+void TfrmCardReader::LoadTrayPicture(TIcon& Picture) const {
+    const int Size = tniIcon->PictureSize();
+    Picture.LoadFromResourceID(tmPoll->Enabled() ? IDI_IMAGE_READING : IDI_IMAGE_IDLE, Size, Size);
+}
+
+// The window is usually hidden and may be on another monitor: its own DPI changes say nothing of
+// the taskbar's, whose changes reach the tray icon instead.
+void TfrmCardReader::tniIconTaskbarChange(TObject*) {
+    TIcon Picture;
+    LoadTrayPicture(Picture);
+    tniIcon->SetIcon(&Picture);
 }
 
 // Closing only hides: the program lives on in the notification area until Exit.

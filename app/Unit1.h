@@ -95,6 +95,10 @@ public:
 
 private:
     void tmReconnectTimer(TObject* Sender);
+    // The tray picture of the state (image 1 of ilIcons while reading, image 0 otherwise), loaded
+    // at the taskbar's scale rather than copied from ilIcons, which follows the main window's.
+    void LoadTrayPicture(TIcon& Picture) const;
+    void tniIconTaskbarChange(TObject* Sender);
 
     // Lends the link this window's driver, timers, status bar, fields and message boxes.
     class TLinkHost;

@@ -3,10 +3,11 @@
 presents a new card on every poll, for MINUTES minutes while KeySink has the focus.
 
 Once a sample interval (a minute by default) the process is looked at from outside:
-- from Windows' side (ProcStats.exe under Wine): private bytes, handles, GDI and USER objects,
-  windows and threads of Cardwick.exe;
+- from Windows' side (ProcStats.exe under Wine): private bytes, working set, handles, GDI and USER
+  objects, windows and threads of Cardwick.exe;
 - from Linux's side: the resident and anonymous memory and the open file descriptors of the Wine
-  process that runs Cardwick, and the wineserver's resident memory (it holds every handle's object);
+  process that runs Cardwick (for the 32-bit program, the emulator's process that runs it), and the
+  wineserver's resident memory (it holds every handle's object);
 - cards presented by reader-sim and cards typed into KeySink so far.
 
 At the end every figure's growth per hour is fitted (least squares) over the samples after the
@@ -36,6 +37,7 @@ PAGE = os.sysconf("SC_PAGE_SIZE")
 # Figure name, where it comes from, the smallest step it moves by.
 FIGURES = [
     ("private_bytes", "windows", 4096),
+    ("working_set_bytes", "windows", 4096),
     ("handles", "windows", 1),
     ("gdi_objects", "windows", 1),
     ("user_objects", "windows", 1),
@@ -54,7 +56,8 @@ def windows_stats(procstats):
     if line.startswith("error"):
         raise RuntimeError("ProcStats: " + line)
     values = dict(item.split("=") for item in line.split())
-    return {"private_bytes": int(values["private"]), "handles": int(values["handles"]),
+    return {"private_bytes": int(values["private"]), "working_set_bytes": int(values["workingset"]),
+            "handles": int(values["handles"]),
             "gdi_objects": int(values["gdi"]), "user_objects": int(values["user"]),
             "windows": int(values["windows"]), "threads": int(values["threads"])}
 
@@ -77,11 +80,22 @@ def typed_cards(lines):
     return "".join(char for _, char in key_downs(lines)).split("\r")[:-1]
 
 
+def runs_cardwick(argv0, name):
+    """Whether a process with this first word and this process name runs Cardwick.exe. Wine gives
+    that process the program's path as its first word. The 32-bit program runs under the user-mode
+    emulator, whose own path stays the first word; Wine names the process after the program all the
+    same, and the emulator passes that name on."""
+    def program(word):
+        return re.split(rb"[\\/]", word.strip())[-1].lower() == b"cardwick.exe"
+    emulator = os.path.basename(argv0.strip()).startswith(b"qemu-")
+    return program(argv0) or (emulator and program(name))
+
+
 def cardwick_linux_pid(timeout_s=10.0):
     """The Linux process that runs Cardwick.exe in this run's prefix (Wine re-executes its loader,
-    so it need not be the process we started). Wine gives that process the program's path as its
-    first word; only that word counts, since this script's own command line and any launcher's
-    name Cardwick.exe too, as an argument, and carry the same WINEPREFIX."""
+    so it need not be the process we started). Only its first word and its name count, since this
+    script's own command line and any launcher's name Cardwick.exe too, as an argument, and carry
+    the same WINEPREFIX."""
     prefix = b"WINEPREFIX=" + os.environ["WINEPREFIX"].encode()
     deadline = time.monotonic() + timeout_s
     while True:
@@ -90,12 +104,14 @@ def cardwick_linux_pid(timeout_s=10.0):
                 continue
             try:
                 with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    argv0 = f.read().split(b"\0")[0].strip()
+                    argv0 = f.read().split(b"\0")[0]
+                with open("/proc/%s/comm" % pid, "rb") as f:
+                    name = f.read()
                 with open("/proc/%s/environ" % pid, "rb") as f:
                     environ = f.read().split(b"\0")
             except OSError:
                 continue
-            if prefix in environ and re.split(rb"[\\/]", argv0)[-1].lower() == b"cardwick.exe":
+            if prefix in environ and runs_cardwick(argv0, name):
                 return int(pid)
         if time.monotonic() >= deadline:
             raise RuntimeError("no process runs Cardwick.exe in " + os.environ["WINEPREFIX"])
@@ -129,10 +145,14 @@ def judge(samples, warmup_s):
         slope, sd = fit(points)
         noise = max(3 * sd, quantum)
         growth = slope * window_h
-        verdicts[name] = {"reported": True, "first": points[0][1], "last": points[-1][1],
+        verdicts[name] = {"reported": True, "start": samples[0][name], "first": points[0][1], "last": points[-1][1],
                           "growth_per_hour": slope, "growth_over_window": growth, "noise": noise,
                           "pass": growth <= noise}
     return verdicts
+
+
+def program_kind(env):
+    return "32-bit x86, under Wine's emulated 32-bit half" if env.x86 else "64-bit x64"
 
 
 def main():
@@ -157,8 +177,8 @@ def main():
         server = wineserver_pid()
         linux_pid = cardwick_linux_pid()
         start = time.monotonic()
-        print("soak: %.0f minutes, a sample every %.0f s; Cardwick is Linux process %d" % (
-            args.minutes, args.interval_s, linux_pid), flush=True)
+        print("soak: %.0f minutes, a sample every %.0f s; %s (%s); Cardwick is Linux process %d" % (
+            args.minutes, args.interval_s, env.cardwick, program_kind(env), linux_pid), flush=True)
         print("%7s %12s %8s %5s %5s %8s %8s %12s %5s" % ("t (s)", "private", "handles", "gdi", "user", "windows",
                                                           "threads", "linux anon", "cards"), flush=True)
         while True:
@@ -199,18 +219,20 @@ def main():
     leaks_ok = all(v["pass"] for v in verdicts.values() if v["reported"])
 
     print()
-    print("%-22s %14s %14s %16s %14s %s" % ("figure", "after warm-up", "at the end", "growth per hour",
-                                            "noise", "verdict"))
+    print("%s, %s" % (env.cardwick, program_kind(env)))
+    print("%-22s %14s %14s %14s %16s %14s %s" % ("figure", "at the start", "after warm-up", "at the end",
+                                                 "growth per hour", "noise", "verdict"))
     for name, _, _ in FIGURES:
         v = verdicts[name]
         if not v["reported"]:
             print("%-22s %s" % (name, "not reported by the system (always 0 or missing)"))
             continue
-        print("%-22s %14.0f %14.0f %16.1f %14.1f %s" % (name, v["first"], v["last"], v["growth_per_hour"], v["noise"],
-                                                        "ok" if v["pass"] else "GROWS"))
+        print("%-22s %14.0f %14.0f %14.0f %16.1f %14.1f %s" % (
+            name, v["start"], v["first"], v["last"], v["growth_per_hour"], v["noise"], "ok" if v["pass"] else "GROWS"))
     print("%-22s %d presented, %d typed, exactly once in order: %s" % ("cards", len(presented), len(typed),
                                                                        cards_ok))
-    print(json.dumps({"benchmark": "soak", "minutes": args.minutes, "samples": len(samples),
+    print(json.dumps({"benchmark": "soak", "program": env.cardwick, "x86": env.x86, "minutes": args.minutes,
+                      "samples": len(samples),
                       "warmup_minutes": args.warmup_min, "cards_presented": len(presented),
                       "cards_typed": len(typed), "cards_exactly_once_in_order": cards_ok, "ended_by_exit": exited,
                       "figures": verdicts, "pass": cards_ok and leaks_ok}, sort_keys=True))

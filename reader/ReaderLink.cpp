@@ -43,16 +43,20 @@ const char* CardStatusLine(TypingOutcome Typing) {
 
 } // namespace
 
-// One wait of SendString. Waits nest (a poll tick inside a wait sends too); each keeps its own
-// deadline, and the innermost one watches the earliest, so no wait outlives its time-out
-// however the calls nest. The reply timer runs from the start of the outermost wait of the live
-// link to its end. A wait whose link dropped may stay on the stack under the drop's box while the
-// link comes back: it counts for no later wait, neither its deadline nor its timer.
+// One wait of SendString. Waits nest (a poll tick inside a wait sends too), and every wait of the
+// live link waits for the one reply outstanding: the reply to the latest command. So they share one
+// deadline, the time-out after that command went out; a nested call that sends moves it on for the
+// waits under it. The reply timer runs from the start of the outermost wait of the live link to its
+// end, and again from every send under it, so its tick never comes before that deadline. A wait
+// whose link dropped may stay on the stack under the drop's box while the link comes back: it
+// counts for no later wait, neither its deadline nor its timer.
 struct TReaderLink::TWait {
     explicit TWait(TReaderLink& Link)
         : Link(Link), Outer(Link.FInnermostWait), Connection(Link.FConnection), OwnsTimer(!Link.LiveWait()) {
-        Start = Link.FHost.Now();
-        Timeout = Link.FHost.ReplyTimeout();
+        // A reply outstanding that this link did not ask for on this connection (the flag is shared)
+        // is counted from now.
+        if (!Link.FLatestCommand)
+            Link.FLatestCommand = TCommandSent{Link.FHost.Now(), Link.FHost.ReplyTimeout()};
         Link.FInnermostWait = this;
         if (OwnsTimer) {
             ReplyTimedOut = false;
@@ -72,21 +76,24 @@ struct TReaderLink::TWait {
     // The link the wait belongs to; once it has gone down, the wait only unwinds.
     unsigned Connection;
     bool OwnsTimer;
-    std::uint32_t Start = 0;
-    std::uint32_t Timeout = 0;
 };
 
 std::uint32_t TReaderLink::WaitRemaining() {
-    const std::uint32_t Now = FHost.Now();
-    std::uint32_t Remaining = UINT32_MAX;
-    for (const TWait* Wait = FInnermostWait; Wait; Wait = Wait->Outer) {
-        if (Wait->Connection != FConnection)
-            continue;
-        // Unsigned differences stay right across the clock's wrap.
-        const std::uint32_t Elapsed = Now - Wait->Start;
-        Remaining = std::min(Remaining, Elapsed >= Wait->Timeout ? 0 : Wait->Timeout - Elapsed);
+    if (!LiveWait() || !FLatestCommand)
+        return UINT32_MAX;
+    // Unsigned differences stay right across the clock's wrap.
+    const std::uint32_t Elapsed = FHost.Now() - FLatestCommand->At;
+    return Elapsed >= FLatestCommand->Timeout ? 0 : FLatestCommand->Timeout - Elapsed;
+}
+
+void TReaderLink::CommandSent() {
+    FLatestCommand = TCommandSent{FHost.Now(), FHost.ReplyTimeout()};
+    // Waits under this call now wait for this command's reply: their time-out starts afresh.
+    if (LiveWait()) {
+        FHost.SetReplyTimer(false);
+        ReplyTimedOut = false;
+        FHost.SetReplyTimer(true);
     }
-    return Remaining;
 }
 
 bool TReaderLink::SendString(char Command, const std::string& Data) {
@@ -131,6 +138,7 @@ bool TReaderLink::SendString(char Command, const std::string& Data) {
         // The port's own result is not consulted: a frame that did not go out shows as a time-out
         // of the next command.
         FHost.SendFrame(BuildCommandFrame(Command, Data));
+        CommandSent();
         FHost.ShowCommandPicture(true);
         return true;
     } catch (...) {
@@ -258,6 +266,7 @@ void TReaderLink::DisconnectSteps() {
     ++FConnection;
     FUp = false;
     WaitingReply = false;
+    FLatestCommand.reset();
     if (FHost.Reading())
         FHost.ToggleReading();
     FHost.ClosePort();

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 // The reader link data, once each: the module's identity, the last card ID, the reply being
@@ -135,10 +136,11 @@ public:
     void Disconnect();
 
     // Sends one command once no reply to an earlier one is outstanding. Waits (dispatching) while
-    // WaitingReply is set, never for the reply to its own command. True once the frame was handed
-    // to the port; false after the wait timed out or an error (the link then dropped and said so
-    // once), and, silently, when the link was disconnected during the wait or the program is
-    // ending.
+    // WaitingReply is set, never for the reply to its own command. The wait times out when the
+    // reader has stayed silent for the reply time-out after the latest command, however calls
+    // nest. True once the frame was handed to the port; false after the wait timed out or an
+    // error (the link then dropped and said so once), and, silently, when the link was
+    // disconnected during the wait or the program is ending.
     bool SendString(char Command, const std::string& Data);
 
     // One receive event of the driver. Any byte answers the outstanding command.
@@ -179,8 +181,10 @@ private:
                           const std::string& Data);
     // The one way the link goes down on its own: disconnect steps, status line, error box.
     void DropLink(LinkDrop Reason);
-    // Milliseconds left before the earliest deadline of the live link's waits in progress.
+    // Milliseconds left before the reply to the latest command is due, while the live link waits.
     std::uint32_t WaitRemaining();
+    // Starts the time-out of the command just handed to the port.
+    void CommandSent();
     void DisconnectSteps();
     bool LiveWait() const;
     void StartReconnecting(bool WasReading);
@@ -199,6 +203,12 @@ private:
     // Counts the disconnect steps: a wait that finds it changed belongs to a link that is gone.
     unsigned FConnection = 0;
     TWait* FInnermostWait = nullptr;
+    // When the latest command of this connection went out, and the reply time-out then in force.
+    struct TCommandSent {
+        std::uint32_t At;
+        std::uint32_t Timeout;
+    };
+    std::optional<TCommandSent> FLatestCommand;
     LinkDrop FLastDrop = LinkDrop::None;
     TReconnect FReconnect = TReconnect::Off;
     bool FResumeReading = false;

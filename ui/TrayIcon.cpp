@@ -1,6 +1,7 @@
 #include "ui/TrayIcon.h"
 
 #include "kit/Application.h"
+#include "kit/ScreenDpi.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,6 +27,10 @@ std::shared_ptr<TIconManager> TheIconManager() {
 }
 
 constexpr UINT AllIconFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+
+#ifndef WM_DPICHANGED
+constexpr UINT WM_DPICHANGED = 0x02E0;
+#endif
 
 } // namespace
 
@@ -62,16 +67,27 @@ TTrayNotifyIcon* TIconManager::Find(UINT Id) const {
     return Found == FIcons.end() ? nullptr : Found->second;
 }
 
+std::vector<UINT> TIconManager::Ids() const {
+    std::vector<UINT> Found;
+    for (const auto& Entry : FIcons)
+        Found.push_back(Entry.first);
+    return Found;
+}
+
 void TIconManager::CallbackWndProc(TMessage& Message) {
-    if (Message.Msg == FTaskbarCreated && FTaskbarCreated != 0) {
+    const bool TaskbarCreated = Message.Msg == FTaskbarCreated && FTaskbarCreated != 0;
+    if (TaskbarCreated || Message.Msg == WM_DPICHANGED || Message.Msg == WM_DISPLAYCHANGE) {
+        // The notification area is on the primary monitor's taskbar, where this window sits too:
+        // its scale is the taskbar's, and the pictures follow it.
+        for (UINT Id : Ids())
+            if (TTrayNotifyIcon* Icon = Find(Id))
+                Icon->Raise(Icon->OnTaskbarChange);
         // A new taskbar (the shell restarted) knows no icon: add the visible ones again, or a
         // program hidden in the notification area could no longer be reached.
-        std::vector<TTrayNotifyIcon*> Icons;
-        for (const auto& Entry : FIcons)
-            Icons.push_back(Entry.second);
-        for (TTrayNotifyIcon* Icon : Icons)
-            if (Icon->FIconVisible)
-                Icon->NotifyShell(NIM_ADD, AllIconFlags);
+        if (TaskbarCreated)
+            for (UINT Id : Ids())
+                if (TTrayNotifyIcon* Icon = Find(Id); Icon && Icon->FIconVisible)
+                    Icon->NotifyShell(NIM_ADD, AllIconFlags);
         FWindow->DefaultHandler(Message);
         return;
     }
@@ -180,6 +196,10 @@ void TTrayNotifyIcon::Notification(TComponent* AComponent, TOperation Operation)
     TComponent::Notification(AComponent, Operation);
     if (Operation == opRemove && AComponent != nullptr && AComponent == FPopupMenu)
         FPopupMenu = nullptr;
+}
+
+int TTrayNotifyIcon::PictureSize() const {
+    return SystemMetricForDpi(SM_CXSMICON, WindowDpi(FManager->Handle()));
 }
 
 HICON TTrayNotifyIcon::CurrentIconHandle() const {

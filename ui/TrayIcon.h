@@ -18,6 +18,7 @@
 #include <memory>
 #include <shellapi.h>
 #include <string>
+#include <vector>
 
 class TTrayNotifyIcon;
 
@@ -38,6 +39,8 @@ private:
     TTrayNotifyIcon* Find(UINT Id) const;
 
     void CallbackWndProc(TMessage& Message);
+    // The icons' identifiers now: an event handler may free any icon.
+    std::vector<UINT> Ids() const;
 
     std::unique_ptr<TUtilityWindow> FWindow;
     std::map<UINT, TTrayNotifyIcon*> FIcons;
@@ -63,6 +66,15 @@ public:
     void SetPopupMenu(TPopupMenu* Value);
     TNotifyEvent OnClick;    // a single left click, one double-click time after the press
     TNotifyEvent OnDblClick; // a double left click, at once
+    // Not part of the design: the taskbar's scale may have changed (WM_DPICHANGED, WM_DISPLAYCHANGE)
+    // or a new taskbar came ("TaskbarCreated", before the icon is added to it again). The picture
+    // is then to be given again at PictureSize.
+    TNotifyEvent OnTaskbarChange;
+
+    // The side of the picture the notification area shows: the small icon size at the taskbar's
+    // DPI, which the forms' need not share (a form may be on another monitor, and is usually
+    // hidden).
+    int PictureSize() const;
 
     void Loaded() override;
 

@@ -288,8 +288,8 @@ protected:
         WaitingReply = ReplyTimedOut = ScanMode = false;
     }
 
-    // Connected and reading, the reply to the last poll still outstanding: the state in which the
-    // next poll tick waits.
+    // Connected and reading, the reply to the last poll, sent just now, still outstanding: the
+    // state in which the next poll tick waits.
     void ReadingWithAPollOutstanding() {
         // Connected by the user's Connect, so that the link knows it was up.
         Host.ModuleAnswers = true;
@@ -299,7 +299,8 @@ protected:
         ASSERT_EQ(Host.Panel, "Connected");
         ASSERT_EQ(FactoryCode, "30571846");
         Host.IsReading = true;
-        WaitingReply = true;
+        ASSERT_TRUE(Link.SendString('F', ""));
+        ASSERT_TRUE(WaitingReply);
         Host.Frames.clear();
         Host.StatusLines.clear();
         Host.FieldWrites.clear();
@@ -370,10 +371,15 @@ TEST_F(ReaderLinkTest, AReplyDispatchedWithTheTimeOutInOnePassWins) {
 
 struct TNestingCase {
     const char* Name;
-    // Offsets from the start of the outer wait: poll ticks that nest, and replies.
+    // Offsets from the moment the poll that the outer wait waits for went out: poll ticks that nest,
+    // and replies.
     std::vector<std::uint32_t> Polls, Replies;
     // Scheduled from inside the wait, so that it follows the time-out tick due at the same time.
     std::vector<std::uint32_t> LatePolls;
+    // When the box comes: the time-out after the latest command.
+    std::uint32_t TimedOutAt;
+    // When the outer wait begins: a poll tick comes some time after the poll before it went out.
+    std::uint32_t WaitBegins = 0;
 };
 
 void PrintTo(const TNestingCase& Case, std::ostream* Out) {
@@ -382,9 +388,10 @@ void PrintTo(const TNestingCase& Case, std::ostream* Out) {
 
 class ReaderLinkNestingTest : public ReaderLinkTest, public ::testing::WithParamInterface<TNestingCase> {};
 
-// However polls nest inside it and whatever they send, a wait ends by its time-out no later
-// than its own deadline, with one box; the waits around it return false without another.
-TEST_P(ReaderLinkNestingTest, EveryWaitEndsWithinItsTimeOutWithOneBox) {
+// However polls nest inside it and whatever they send, a wait ends by its time-out once the
+// reader has stayed silent for the time-out after the latest command, with one box; the waits
+// around it return false without another.
+TEST_P(ReaderLinkNestingTest, AWaitTimesOutAtTheTimeOutAfterTheLatestCommandWithOneBox) {
     const TNestingCase& Case = GetParam();
     ReadingWithAPollOutstanding();
     const std::uint32_t Start = Host.Clock;
@@ -396,25 +403,80 @@ TEST_P(ReaderLinkNestingTest, EveryWaitEndsWithinItsTimeOutWithOneBox) {
         for (std::uint32_t Offset : Case.LatePolls)
             Host.At(Start + Offset, [this] { Link.SendString('F', ""); });
     });
+    Host.Clock += Case.WaitBegins;
 
     EXPECT_FALSE(Link.SendString('F', ""));
 
     ExpectDroppedWith(SendingTimeout, ": Data sending timeout!");
-    EXPECT_EQ(Host.Boxes.at(0).At, Start + NormalReplyTimeout);
+    EXPECT_EQ(Host.Boxes.at(0).At, Start + Case.TimedOutAt);
     EXPECT_EQ(Link.LastDrop(), LinkDrop::TimedOut);
     EXPECT_FALSE(Host.TimerOn);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Nesting, ReaderLinkNestingTest,
-    ::testing::Values(TNestingCase{"SilentReader", {}, {}, {}},
-                      TNestingCase{"TwoPollsNestInTheSilence", {500, 1000}, {}, {}},
-                      // The inner call gets its reply, sends, and returns: the outer wait, now waiting for
-                      // the reply to that command, keeps its own deadline.
-                      TNestingCase{"AnInnerCallThatSends", {500}, {700}, {}},
+    ::testing::Values(TNestingCase{"SilentReader", {}, {}, {}, NormalReplyTimeout},
+                      // The next tick waits for what is left of the poll's time-out, not a whole one.
+                      TNestingCase{"AWaitThatBeginsAtTheNextTick", {}, {}, {}, NormalReplyTimeout, 500},
+                      TNestingCase{"TwoPollsNestInTheSilence", {500, 1000}, {}, {}, NormalReplyTimeout},
+                      // The inner call gets its reply at 700 ms, sends, and returns: the outer wait now
+                      // waits for the reply to that command, until the time-out after it.
+                      TNestingCase{"AnInnerCallThatSends", {500}, {700}, {}, 700 + NormalReplyTimeout},
                       // A poll dispatched right after the time-out tick must not start the time-out afresh.
-                      TNestingCase{"APollAfterTheTimeOutTick", {}, {}, {NormalReplyTimeout}}),
+                      TNestingCase{
+                          "APollAfterTheTimeOutTick", {}, {}, {NormalReplyTimeout}, NormalReplyTimeout}),
     [](const ::testing::TestParamInfo<TNestingCase>& Info) { return std::string(Info.param.Name); });
+
+// Polls that stack behind a late reply: every reply comes within the time-out of its own command,
+// so every one is read, with no box and no stop in polling longer than the time-out.
+class ReaderLinkStackedPollsTest : public ReaderLinkTest {
+protected:
+    // Reading from a module that answers each poll after the delays given, then after 350 ms, and
+    // the gaps between the polls. A link that drops comes back by itself, so that a false time-out
+    // shows as a stop in polling.
+    std::vector<std::uint32_t> PollGapsReadingFor(std::uint32_t Duration,
+                                                  std::vector<std::uint32_t> PollDelays) {
+        PollDelays.resize(2 * Duration / 500 + 10, 350);
+        Host.ModuleAnswers = true;
+        Host.Polling = true;
+        Host.ReconnectSetting = true;
+        Host.LatePolls = std::move(PollDelays);
+        Link.ConnectAndStartReading();
+        Host.RunUntil(Host.Clock + Duration);
+        for (const TTimed& Frame : Host.Frames)
+            if (Frame.Text.at(4) == 'F')
+                Polls.push_back(Frame.At);
+        std::vector<std::uint32_t> Gaps;
+        for (std::size_t I = 1; I < Polls.size(); ++I)
+            Gaps.push_back(Polls[I] - Polls[I - 1]);
+        return Gaps;
+    }
+
+    std::vector<std::uint32_t> Polls;
+};
+
+TEST_F(ReaderLinkStackedPollsTest, OneReplyLateByOneAndAHalfSecondsAmongReplies350MsLate) {
+    const std::vector<std::uint32_t> Gaps = PollGapsReadingFor(15000, {350, 350, 350, 1500});
+
+    ASSERT_FALSE(Gaps.empty());
+    EXPECT_EQ(Host.Boxes.size(), 0u) << "the first after "
+                                     << (Host.Boxes.empty() ? 0 : Host.Boxes[0].At - Polls[0])
+                                     << " ms of reading";
+    const std::uint32_t Longest = *std::max_element(Gaps.begin(), Gaps.end());
+    EXPECT_LE(Longest, NormalReplyTimeout);
+    EXPECT_LE(Host.Clock - Polls.back(), NormalReplyTimeout) << "polling stopped";
+    // The late reply held the polls up for its 1.5 s, and every poll tick that came meanwhile still
+    // sent its poll, once the replies before it had come: one poll a tick in all.
+    EXPECT_GE(Longest, 1500u);
+    EXPECT_EQ(Polls.size(), (Host.Clock - Polls.front()) / 500 + 1);
+    EXPECT_EQ(Host.Panel, "Connected");
+    EXPECT_TRUE(Host.IsReading);
+    // Every poll's reply was read, but for the last one's, which may still be on its way.
+    EXPECT_GE(std::count_if(Host.StatusLines.begin(), Host.StatusLines.end(),
+                            [](const TTimed& Line) { return Line.Text == ": Read Card ID OK"; }) +
+                  1,
+              static_cast<long>(Polls.size()));
+}
 
 // The adapter is pulled while a reply is outstanding: the driver's next receive tick skips, and
 // the wait names the fault at once instead of timing out 2 s later.

@@ -2,8 +2,9 @@
 """The soak benchmark samples the memory of the process it believes runs Cardwick.exe. Every
 process of a run carries the run's WINEPREFIX, and the benchmark's own Python process and its
 launchers name Cardwick.exe on their command lines too: only the process whose first word is the
-program must be taken, or the figures describe the wrong process. No Wine needed: stand-ins with
-the two kinds of command line show the difference."""
+program must be taken, or the figures describe the wrong process. The 32-bit program runs under the
+user-mode emulator, whose path stays the first word while Wine names the process after the program.
+No Wine needed: stand-ins with these kinds of command line show the difference."""
 
 import os
 import subprocess
@@ -16,6 +17,7 @@ import soak  # noqa: E402
 
 def main():
     prefix = tempfile.mkdtemp(prefix="soak-process-test-")
+    emulated = None
     os.environ["WINEPREFIX"] = prefix
     sleeper = "import time; time.sleep(60)"
     # Started first, so that a search in process order meets it first: a launcher that passes
@@ -40,8 +42,16 @@ def main():
             return 1
         except RuntimeError:
             pass
+        # The 32-bit program: the emulator's path first, the program's name as the process name.
+        emulated = subprocess.Popen(["/usr/bin/qemu-i386-static", "-c",
+                                     "open('/proc/self/comm', 'w').write('Cardwick.exe'); " + sleeper],
+                                    executable=sys.executable)
+        found = soak.cardwick_linux_pid(timeout_s=5)
+        if found != emulated.pid:
+            print("FAIL: took process %d, the emulated program is %d" % (found, emulated.pid))
+            return 1
     finally:
-        for process in (launcher, program, elsewhere):
+        for process in filter(None, (launcher, program, elsewhere, emulated)):
             process.kill()
             process.wait()
         os.rmdir(prefix)
