@@ -535,7 +535,8 @@ class Cardwick:
         if env.x86:
             loader = os.environ.get("CARDWICK_WINE32_LOADER", "/usr/lib/wine/wine")
             check(os.path.basename(exe).startswith("qemu-i386") and args[1:3] == [loader, env.cardwick],
-                  "Cardwick runs as %s %r, not under the emulated 32-bit loader %s" % (exe, args, loader))
+                  "Cardwick runs as %s %r, not under the emulated 32-bit loader %s"
+                  % (exe, [a for a in args if a][:3], loader))
         else:
             loader = os.path.realpath(os.environ.get("CARDWICK_WINE64_LOADER", "/usr/lib/wine/wine64"))
             check(exe == loader, "Cardwick runs as %s, not under the 64-bit loader %s" % (exe, loader))
@@ -685,6 +686,7 @@ class Run:
             yield
         except Failure as e:
             print("FAIL  %s: %s" % (title, e), flush=True)
+            e.reported = True
             raise
         self.passed += 1
         print("ok    %s (%.1f s)" % (title, time.monotonic() - start), flush=True)
@@ -706,6 +708,9 @@ class Run:
         if kind is None and self.passed:
             print("== %s: %d steps passed" % (self.name, self.passed), flush=True)
         elif kind is Failure:
+            # A failure outside any step (the set-up) is said here, or the run would end in silence.
+            if not getattr(value, "reported", False):
+                print("FAIL  %s: %s" % (self.name, value), flush=True)
             sys.exit(1)
         return False
 

@@ -11,7 +11,7 @@ BEFORE = ["0004211311", "0013377642", "0000004711"]
 AFTER = ["0000000815", "0000000816", "0000000817"]
 # Empty polls first, while Connect and Start Reading have the foreground and it is handed back to
 # the sink; the test checks on reader-sim's log that the first card came after that.
-EMPTY_POLLS = 10
+EMPTY_POLLS = 8
 AFTER_SCRIPT = [""] * EMPTY_POLLS + AFTER
 
 
@@ -53,13 +53,14 @@ with Session("a reader pulled out and plugged back in", settings=standard_settin
         sink.clear()
         s.start_reading()
         focused_at = now_ms()
-        wait_until(lambda: sink.text() == typed(AFTER), 15 + EMPTY_POLLS * 0.5, "the new reader's cards")
         # The first card was asked for after the sink had the foreground back: reader-sim's stamp
         # of that poll is later than the moment the test saw the focus, which is later still than
         # the focus itself.
-        polls = [t for t, letter in sim.commands() if letter == "F"]
+        polls = wait_until(lambda: (lambda p: len(p) > EMPTY_POLLS and p)([t for t, c in sim.commands() if c == "F"]),
+                           10 + EMPTY_POLLS * 0.5, "the poll for the first card")
         check(polls[EMPTY_POLLS] > focused_at, "the first card was asked for %.0f ms before the sink had the "
               "foreground back" % (focused_at - polls[EMPTY_POLLS]))
+        wait_until(lambda: sink.text() == typed(AFTER), 15, "the new reader's cards")
         # The script is used up: the polls go on, answered without a card, and nothing more is typed.
         polls = len(sim.commands())
         wait_until(lambda: len(sim.commands()) >= polls + 2, 5, "polls after the last card")
