@@ -118,7 +118,7 @@ bool EnabledAllTheWay(HWND window) {
 
 // A named callback, not a lambda: a lambda converts only to a pointer of the default calling
 // convention, which a 32-bit build's enumeration procedure is not.
-BOOL CALLBACK CollectTopLevelWindow(HWND window, LPARAM list) noexcept {
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) noexcept {
     try {
         reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
         return TRUE;
@@ -129,7 +129,7 @@ BOOL CALLBACK CollectTopLevelWindow(HWND window, LPARAM list) noexcept {
 
 std::vector<HWND> TopLevelWindows() {
     std::vector<HWND> windows;
-    EnumWindows(CollectTopLevelWindow, reinterpret_cast<LPARAM>(&windows));
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 
@@ -269,19 +269,9 @@ HWND TopMessageBox() {
     return VisibleTopLevel("#32770");
 }
 
-// A named callback for the same reason as CollectTopLevelWindow.
-BOOL CALLBACK CollectThreadWindow(HWND window, LPARAM list) noexcept {
-    try {
-        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-        return TRUE;
-    } catch (...) {
-        return FALSE;
-    }
-}
-
 std::vector<HWND> ThreadWindows(DWORD thread) {
     std::vector<HWND> windows;
-    EnumThreadWindows(thread, CollectThreadWindow, reinterpret_cast<LPARAM>(&windows));
+    EnumThreadWindows(thread, CollectWindow, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 
