@@ -9,9 +9,10 @@
 # COM ports the tests may use; COM1 and COM2 are left to the host's own serial devices.
 CARDWICK_TEST_PORTS=(COM3 COM4 COM5 COM6 COM7 COM8 COM9 COM10 COM11 COM12)
 
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
 # `wine` from the distribution starts the emulated 32-bit loader first even for a 64-bit program,
 # seconds per start; tests run `wine` from PATH, which names these loaders instead.
-CARDWICK_WINE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CARDWICK_WINE64_LOADER=/usr/lib/wine/wine64
 CARDWICK_WINE32_LOADER=/usr/lib/wine/wine
 # The emulated 32-bit loader cannot map Wine's shared user data without a reserved guest address
@@ -77,11 +78,13 @@ ensure_i386_emulation() {
 # What every Wine process of either kind needs, with no prefix named yet.
 wine_env_loader_exports() {
     export WINEDEBUG=-all
+    # The end-to-end tests check that the program they drive runs under the loader of its kind.
+    export CARDWICK_WINE64_LOADER CARDWICK_WINE32_LOADER
     export WINEDLLOVERRIDES="mscoree,mshtml="
     export CARDWICK_WINE_ARCH=${CARDWICK_WINE_ARCH:-win64}
     if [ -x "$CARDWICK_WINE64_LOADER" ]; then
         export WINELOADER=$CARDWICK_WINE64_LOADER
-        local bin="$CARDWICK_WINE_ROOT/build/wine-bin"
+        local bin="$CARDWICK_ROOT/build/wine-bin"
         mkdir -p "$bin"
         wine_loader_wrapper >"$bin/wine.new"
         chmod +x "$bin/wine.new"
@@ -102,20 +105,32 @@ wine_env_exports() {
     export CARDWICK_PORTS_DIR="$build/wine/ports"
 }
 
-# Boots a new prefix of the exported kind at $WINEPREFIX.
+# Boots a new prefix of the exported kind at $WINEPREFIX. A boot that fails shows what wineboot
+# said, which a bare exit status does not.
 wine_boot_prefix() {
+    local log
+    log=$(mktemp)
+    if ! wine_boot_prefix_quietly >"$log" 2>&1; then
+        echo "wineboot failed for $WINEPREFIX:" >&2
+        cat "$log" >&2
+        rm -f "$log"
+        return 1
+    fi
+    rm -f "$log"
+    wineserver -w
+}
+
+wine_boot_prefix_quietly() {
     if [ "$CARDWICK_WINE_ARCH" = win32 ]; then
-        wine wineboot -i >/dev/null 2>&1
+        wine wineboot -i
     elif [ -e "$CARDWICK_WINE32_LOADER" ] && [ "$(id -u)" = 0 ] && command -v unshare >/dev/null; then
         # With the 32-bit loader present, every new prefix runs Wine's 32-bit set-up under emulation
         # (minutes). Hidden from this boot alone, the loader cannot start and the 64-bit prefix is
         # made in seconds, as on a machine without the 32-bit half.
-        unshare -m sh -c 'mount --bind /dev/null "$1" && exec wine wineboot -i' sh \
-            "$CARDWICK_WINE32_LOADER" >/dev/null 2>&1
+        unshare -m sh -c 'mount --bind /dev/null "$1" && exec wine wineboot -i' sh "$CARDWICK_WINE32_LOADER"
     else
-        wine wineboot -i >/dev/null 2>&1
+        wine wineboot -i
     fi
-    wineserver -w
 }
 
 # The folder of the booted prefix that new prefixes of the exported kind are copied from: one per
@@ -123,7 +138,7 @@ wine_boot_prefix() {
 wine_template_dir() {
     local version
     version=$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.~\n-' _)
-    echo "$CARDWICK_WINE_ROOT/build/wine-templates/$CARDWICK_WINE_ARCH-${version:-unknown}"
+    echo "$CARDWICK_ROOT/build/wine-templates/$CARDWICK_WINE_ARCH-${version:-unknown}"
 }
 
 # Makes the template if it is missing. Safe to start in the background ahead of its use: a second
@@ -214,10 +229,4 @@ wine_env_fonts() {
 
 wine_env_teardown() {
     wineserver -k 2>/dev/null || true
-}
-
-# Points a registered COM port at a device path (reader-sim's pty); the next open follows it.
-wine_plug_port() {
-    local port=$1 device=$2
-    ln -sfn "$device" "$CARDWICK_PORTS_DIR/${port,,}"
 }

@@ -91,13 +91,32 @@ class LineReader:
         return stamp, line
 
 
-def pe_machine(path):
-    """The machine field of a Windows program's PE header: 0x14C for x86, 0x8664 for x64."""
+def pe_header(path):
+    """(machine, optional header magic) of a Windows program: (0x14C, 0x10B) for a PE32 x86
+    program, (0x8664, 0x20B) for PE32+ x64."""
     with open(path, "rb") as f:
         data = f.read(4096)
     at = struct.unpack_from("<I", data, 0x3C)[0]
     check(data[at:at + 4] == b"PE\0\0", "%s is not a PE file" % path)
-    return struct.unpack_from("<H", data, at + 4)[0]
+    # The optional header follows the 20-byte file header.
+    return struct.unpack_from("<H", data, at + 4)[0], struct.unpack_from("<H", data, at + 24)[0]
+
+
+def pe_machine(path):
+    """The machine field of a Windows program's PE header: 0x14C for x86, 0x8664 for x64."""
+    return pe_header(path)[0]
+
+
+PE32_X86 = (0x14C, 0x10B)
+
+
+def loader_of(pid):
+    """(the executable the kernel runs for a process, its command line): under the emulated 32-bit
+    half the executable is the emulator and the command line names the 32-bit Wine loader."""
+    exe = os.path.realpath("/proc/%d/exe" % pid)
+    with open("/proc/%d/cmdline" % pid, "rb") as f:
+        args = f.read().decode("latin-1").split("\0")
+    return exe, args
 
 
 class Environment:
@@ -112,11 +131,20 @@ class Environment:
         parser.add_argument("--port", default="COM3")
         args = parser.parse_args(argv)
         # The 32-bit tier runs these tests against the release's program, with the 64-bit build's
-        # test tools around it.
+        # test tools around it. A prefix with the 32-bit half drives the PE32 x86 program it was
+        # given and nothing else: falling back to the 64-bit build would pass the tier without
+        # running the program users get.
+        self.tier32 = os.environ.get("CARDWICK_WINE_ARCH") == "win32"
+        if self.tier32:
+            check(os.environ.get("CARDWICK_E2E_CARDWICK"),
+                  "the 32-bit tier names no program (CARDWICK_E2E_CARDWICK is empty)")
         self.cardwick = os.environ.get("CARDWICK_E2E_CARDWICK") or args.cardwick
         # The registry view the program reads and writes: a 32-bit program's HKLM\Software is the
         # 32-bit view.
         self.x86 = pe_machine(self.cardwick) == 0x14C
+        check((pe_header(self.cardwick) == PE32_X86) == self.tier32,
+              "%s (machine %#x, magic %#x) is not the kind of program this prefix runs (%s)"
+              % ((self.cardwick,) + pe_header(self.cardwick) + (os.environ.get("CARDWICK_WINE_ARCH"),)))
         self.registry_view = 32 if self.x86 else 64
         self.uidriver = args.uidriver
         self.sink = args.sink
@@ -266,7 +294,20 @@ class UiDriver(WineTool):
         return box
 
     def dismiss(self, box):
-        self.call("dismiss " + box["hwnd"])
+        """Closes the box; answers the message boxes its thread made on its way from there to its
+        next message loop (see settle)."""
+        return [value for key, value in (row.split("\t") for row in self.call("dismiss " + box["hwnd"]))
+                if key == "box"]
+
+    def settle(self, hwnd):
+        """The message boxes, shown or not yet shown, of the thread of window hwnd once that thread
+        has answered a message: what it does before it next looks for messages is done by then."""
+        return [value for key, value in (row.split("\t") for row in self.call("settle " + hwnd))
+                if key == "box"]
+
+    def find_class(self, window_class):
+        """The first top-level window of a class, shown or hidden."""
+        return self.values(self.call("findclass " + window_class))["hwnd"]
 
     def visible_main_caption(self):
         """True when a visible top-level window carries the main caption."""
@@ -487,6 +528,20 @@ class Cardwick:
             wait_until(lambda: not self.running() or ui.call("find " + MAIN_CAPTION, allow_error=True),
                        startup_timeout_s, "Cardwick's first window", 0.2)
             check(self.running(), "Cardwick ended during its start")
+            self.check_loader(env)
+
+    def check_loader(self, env):
+        """The process runs the program under the Wine loader of its kind: a 32-bit program under
+        the emulated 32-bit loader, not the 64-bit loader's start.exe around it."""
+        exe, args = loader_of(self.process.pid)
+        if env.x86:
+            loader = os.environ.get("CARDWICK_WINE32_LOADER", "/usr/lib/wine/wine")
+            check(os.path.basename(exe).startswith("qemu-i386") and args[1:3] == [loader, env.cardwick],
+                  "Cardwick runs as %s %r, not under the emulated 32-bit loader %s"
+                  % (exe, [a for a in args if a][:3], loader))
+        else:
+            loader = os.path.realpath(os.environ.get("CARDWICK_WINE64_LOADER", "/usr/lib/wine/wine64"))
+            check(exe == loader, "Cardwick runs as %s, not under the 64-bit loader %s" % (exe, loader))
 
     def running(self):
         return self.process.poll() is None
@@ -633,6 +688,7 @@ class Run:
             yield
         except Failure as e:
             print("FAIL  %s: %s" % (title, e), flush=True)
+            e.reported = True
             raise
         self.passed += 1
         print("ok    %s (%.1f s)" % (title, time.monotonic() - start), flush=True)
@@ -654,6 +710,9 @@ class Run:
         if kind is None and self.passed:
             print("== %s: %d steps passed" % (self.name, self.passed), flush=True)
         elif kind is Failure:
+            # A failure outside any step (the set-up) is said here, or the run would end in silence.
+            if not getattr(value, "reported", False):
+                print("FAIL  %s: %s" % (self.name, value), flush=True)
             sys.exit(1)
         return False
 
@@ -713,10 +772,21 @@ class Session(Run):
         self.sim = sim
         return sim
 
-    def dismiss(self, box, quiet_ms=1000):
-        """Closes a box as its OK does, and checks that no second box follows within quiet_ms."""
-        self.ui.dismiss(box)
-        check(self.ui.message_box(quiet_ms) is None, "a second message box after %r" % box["text"])
+    def dismiss(self, box, quiet_ms=0):
+        """Closes a box as its OK does, and checks that the program made no second box on its way
+        to its next message loop: the UI driver's round trip through the box's thread, not a time,
+        says when it got there. quiet_ms: also watch that long for a box that something later (a
+        timer) would show."""
+        later = self.ui.dismiss(box)
+        check(later == [], "a second message box after %r: %r" % (box["text"], later))
+        if quiet_ms:
+            check(self.ui.message_box(quiet_ms) is None, "a second message box after %r" % box["text"])
+
+    def locate_main(self):
+        """The main window, shown or hidden (a program started into the notification area has
+        made it all the same)."""
+        self.main = MainWindow(self.ui, self.ui.find_class("TfrmCardReader"))
+        return self.main
 
     def show_main(self, timeout_s=10):
         """The main window, shown by a double click on the tray icon."""
@@ -748,24 +818,32 @@ class Session(Run):
 
     def exit_from_tray(self, tries=1, wait_s=15, reader_quiet=False):
         """Exit from the tray menu: the program ends with 0, no box on the way, no icon left, and
-        (reader_quiet) no command reaches the reader after the menu closed; a poll sent just before
-        may be logged just after, so only where no poll is due. A card typed into the open menu can
-        pick another item (Enter is "Show"): tries says how often to open it, wait_s how long each
-        try waits for the end."""
+        (reader_quiet) no command reaches the reader from the moment the menu is opened, so only
+        where no poll is due then (a reply outstanding, or reading stopped). A card typed into the
+        open menu can pick another item (Enter is "Show"): tries says how often to open it, wait_s
+        how long each try waits for the end."""
         # A watcher that failed fails here; one still sampling would fail once the window is gone.
         for stop in self.watchers:
             stop()
+        # Counted before the menu opens: a command sent on Exit, which reaches the reader only after
+        # the menu has closed, counts as sent after it.
+        sent = len(self.sim.commands()) if self.sim else 0
         for _ in range(tries):
             self.ui.call("traymenu 0 X")
-            sent = len(self.sim.commands()) if self.sim else 0
-            deadline = time.monotonic() + wait_s
-            while self.cardwick.running() and time.monotonic() < deadline:
-                check(self.ui.message_box(0) is None, "a message box after Exit")
-                time.sleep(0.1)
-            if not self.cardwick.running():
+            if self.watch_end(self.cardwick, wait_s, "Exit"):
                 break
         check(not self.cardwick.running(), "Cardwick did not end")
         check(self.cardwick.process.returncode == 0, "exit code %r" % self.cardwick.process.returncode)
         check(self.ui.tray_icons() == [], "icons left in the notification area: %r" % self.ui.tray_icons())
         if reader_quiet:
             check(len(self.sim.commands()) == sent, "commands after Exit: %r" % self.sim.commands()[sent:])
+
+    def watch_end(self, cardwick, wait_s, after):
+        """Waits up to wait_s for the program to end, failing on any message box it shows on the
+        way; True once it has ended."""
+        deadline = time.monotonic() + wait_s
+        while cardwick.running() and time.monotonic() < deadline:
+            box = self.ui.message_box(0)
+            check(box is None, "a message box after %s: %r" % (after, box))
+            time.sleep(0.1)
+        return not cardwick.running()

@@ -6,7 +6,6 @@ Auto-Detect against reader-sims on the prefix's COM ports, with the cancel and t
 
 import configparser
 import os
-import time
 
 from cardwick_e2e import (INVALID_PORT_SETTINGS, SERIAL_MAP, Form, Session, check,
                           now_ms, one_colour, pixel_counts, reg, reg_values, screenshot, set_serial_map, wait_until)
@@ -74,6 +73,15 @@ class Dialog(Form):
     def focused(self):
         return self.names.get(self.ui.values(self.ui.call("focus"))["focus"], "?")
 
+    def tab_to(self, expected=None):
+        """Tab once and wait for the focus to move (keys are taken in the order they were typed,
+        so once it has moved, every key before the Tab has been taken too); the control it moved
+        to, or the dialog's end: None once the dialog is hidden."""
+        before = self.focused()
+        self.ui.call("keys TAB")
+        wait_until(lambda: not self.visible() or self.focused() != before, 5, "the focus to leave " + before)
+        return self.focused() if self.visible() else None
+
 
 def ini_sections(env):
     """The settings file as [(section, [(key, value)])] in file order."""
@@ -98,6 +106,13 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
                           check_result=False))
     sims = {"COM5": s.plug("--silent", "--baud", SILENT_BAUD, port="COM5"), "COM6": s.plug(port="COM6"),
             "COM7": s.plug(port="COM7")}
+    # COM4 is listed with no serial line behind it: it opens and refuses every line setting, as a
+    # port whose adapter is gone. Not a link to nothing: Wine opens such a port through its device
+    # manager, whose answer comes as a signal to the busy thread, and under the emulated 32-bit
+    # half a signal gives that thread the thread block of the last thread started (the busy
+    # animation's), after which both wait on one pipe and the program hangs.
+    os.symlink("/dev/null", os.path.join(env.ports_dir, "com4"))
+    s.on_exit(lambda: os.remove(os.path.join(env.ports_dir, "com4")))
     # Started where Windows starts it at logon: the start-up value must not follow the current
     # directory.
     s.start_cardwick(cwd=env.system32)
@@ -144,11 +159,17 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
         check(link_colour() == "red", "the link is not red before any click")
 
     with s.step("the link: a failed open keeps red; a good one opens the caption, purple at the next showing"):
-        # A label is not a button: its click is a press and release of the left button.
+        # A label is not a button: its click is a press and release of the left button. OK is
+        # clicked after it, so the box has handled the press once it has closed; a failed open that
+        # marked the link visited shows purple at the next showing.
         ui.call("press " + link)
-        time.sleep(1.5)
-        check(link_colour() == "red", "a failed open changed the link's colour")
-        check(ui.message_box(0) is None, "a failed open showed a message")
+        ui.call("click " + texts["OK"]["hwnd"])
+        wait_until(lambda: ui.window(about["hwnd"])["visible"] == "0", 5, "the About box to close")
+        boxes = ui.settle(about["hwnd"])
+        check(boxes == [], "a failed open showed a message: %r" % boxes)
+        ui.call("traymenu 0 DOWN DOWN RETURN")
+        ui.call("wait 5000 About Orvela Cardwick")
+        wait_until(lambda: link_colour() == "red", 10, "the link red at the next showing after a failed open")
         reg("add", HTTPS_COMMAND, "/ve", "/d",
             "C:\\windows\\system32\\reg.exe add %s /v Opened /d \"%%1\" /f" % OPENED_KEY, "/f")
         ui.call("press " + link)
@@ -193,17 +214,16 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
         dialog.click("cxLoadOnStartup")
         dialog.click("cxLoadOnStartup")
         wait_until(lambda: dialog.focused() == "cxLoadOnStartup", 5, "the focus on the first check box")
-        walk = []
-        for _ in range(10):
-            ui.call("keys TAB")
-            walk.append(dialog.focused())
+        walk = [dialog.tab_to() for _ in range(10)]
         check(walk == ["cxShowOnStartup", "cbBaudRate", "cbParity", "cbPort", "btnAutoDetect", "btnTest",
                        "btnOK", "btnCancel", "cxReturn", "cxLoadOnStartup"], "tab order %r" % walk)
+        # The Tab after them is taken after them: once it has moved the focus, they have been
+        # handled. A box of theirs is made before the thread next looks for messages.
         ui.call("keys RETURN")
         ui.call("keys ESCAPE")
-        time.sleep(0.5)
-        check(dialog.visible(), "Enter or Escape closed the dialog")
-        check(ui.message_box(0) is None, "a message box")
+        check(dialog.tab_to() == "cxShowOnStartup", "Enter or Escape closed the dialog")
+        boxes = ui.settle(dialog.hwnd)
+        check(boxes == [], "a message box: %r" % boxes)
 
     with s.step("OK on a fresh machine writes six keys and registers the program's own file, quoted"):
         dialog.close("btnOK")
@@ -229,7 +249,8 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
                 dialog.click("cxLoadOnStartup")
                 wait_until(lambda: not dialog.checked("cxLoadOnStartup"), 5, "the box to clear")
             dialog.close("btnOK")
-            check(ui.message_box(500) is None, "a message box")
+            boxes = ui.settle(main.hwnd)
+            check(boxes == [], "a message box: %r" % boxes)
             check("Orvela Cardwick" not in run_values(), "the start-up value is still there")
 
     with s.step("stored values select their entries; lower case and odd baud rates do not"):
@@ -250,14 +271,16 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
                 "disconnects it; 4800 fails"):
         dialog, _ = open_dialog()
         dialog.choose("COM6", "19200", "Even")
-        start = time.monotonic()
+        before = {p: len(sim.commands()) for p, sim in sims.items()}
         dialog.click("btnTest")
         wait_until(lambda: all(dialog.marks_shown()), 10, "the check marks")
         check(dialog.idle(), "not idle after the Test")
         check(main.fields()[0] == "30571846", "serial number %r" % main.fields()[0])
         check(main.panels()[1].endswith(": Get Factory Code OK"), "status line %r" % main.panels()[1])
-        check(time.monotonic() - start < 5, "the Test took too long")
-        check(ui.message_box(300) is None, "a message box after a good Test")
+        # One probe, answered at once: a Test that tried again, or another port, shows here.
+        check(sent_since(before) == {"COM5": 0, "COM6": 1, "COM7": 0}, "commands per port %r" % sent_since(before))
+        boxes = ui.settle(dialog.hwnd)
+        check(boxes == [], "a message box after a good Test: %r" % boxes)
         # OK after a Test that reached the reader: the main window's link is disconnected. The
         # settings file goes back as it was, for the steps after.
         with open(env.ini, "rb") as f:
@@ -278,100 +301,98 @@ with Session("settings dialog and About box", sim=None, cardwick=False) as s:
         check(dialog.combo("cbPort") == (-1, []), "ports %r" % (dialog.combo("cbPort"),))
         dialog.click("btnTest")
         ui.dismiss(ui.expect_message_box("Warning", "warning", CONFIGURE_FIRST))
-        start = time.monotonic()
+        before = {p: len(sim.commands()) for p, sim in sims.items()}
         dialog.click("btnAutoDetect")
-        ui.dismiss(ui.expect_message_box("Warning", "warning", NOT_DETECTED))
-        check(time.monotonic() - start < 3, "an empty scan took %.1f s" % (time.monotonic() - start))
+        s.dismiss(ui.expect_message_box("Warning", "warning", NOT_DETECTED))
+        check(sent_since(before) == dict.fromkeys(sims, 0), "an empty scan sent %r" % sent_since(before))
+        check(dialog.idle(), "not idle after an empty scan")
 
-    # Under Wine's emulated 32-bit half, a message from the UI driver to the 32-bit program never
-    # returns once a scan has started, time-out or not: the scans run on the 64-bit build until that
-    # is understood.
-    SCANS = ("Auto-Detect over four ports stops at the answering one, in scan order, busy state, keys ignored",
-             "no answer: the not-detected warning and no selection; Cancel ends a scan silently",
-             "Auto-Detect clicked during a Test runs a scan inside it")
-    if env.x86:
-        for title in SCANS:
-            s.skip(title, "the emulated 32-bit program does not answer the UI driver during a scan")
-    else:
-        with s.step(SCANS[0]):
-            # COM4 has no reader (its device is gone), COM5 is silent, COM6 answers at 19200, COM7 too.
-            dialog = reopen_with_ports(["COM4", "COM5", "COM6", "COM7"])
-            check(dialog.combo("cbPort")[1] == ["COM4", "COM5", "COM6", "COM7"], "ports %r" % (dialog.combo("cbPort"),))
-            before = {p: len(sim.commands()) for p, sim in sims.items()}
-            started = now_ms()
-            dialog.click("btnAutoDetect")
-            wait_until(lambda: dialog.text("btnAutoDetect") == "&Cancel", 5, "the scan to start")
-            states = dialog.states()
-            busy = {n for n in ("cxLoadOnStartup", "cxShowOnStartup", "cbPort", "cbBaudRate", "cbParity", "btnTest",
-                                "btnOK", "btnCancel", "cxReturn", "btnAutoDetect") if states[n]["enabled"]}
-            check(states["btnAutoDetect"]["text"] == "&Cancel", "the scan ended before its state was read")
-            check(busy == {"cxReturn", "btnAutoDetect"}, "enabled while busy: %r" % busy)
-            screenshot(os.path.join(screenshots, "properties-busy.png"))
-            # The clicked button has the focus, and Enter would press it: move to the carriage-return box.
-            ui.call("keys TAB")
-            wait_until(lambda: dialog.focused() == "cxReturn", 3, "Tab to skip the disabled controls")
-            ui.call("keys RETURN")
-            ui.call("keys ESCAPE")
-            dialog.wait_idle(30)
-            check(dialog.visible(), "Enter or Escape closed the busy dialog")
-            check(ui.message_box(300) is None, "a message box after a successful scan")
-            check(dialog.selection() == ("COM6", "19200", "Even"), "selection %r" % (dialog.selection(),))
-            check(all(dialog.marks_shown()), "no check marks")
-            check(sent_since(before) == {"COM5": 12, "COM6": 5, "COM7": 0}, "commands per port %r" % sent_since(before))
-            # The order of the attempts, from the readers' logs on their common clock: the ports in
-            # turn, each baud rate in order with both parities, Even first. The silent reader notes
-            # which of its twelve came at its own rate; the answering one answers its fifth (19200 Even:
-            # a None first would select None).
-            com5 = [(t, "silent" in note) for t, kind, note in sims["COM5"].entries()
-                    if kind == "NOTE" and t > started and ("silent" in note or "differs" in note)]
-            com6 = [t for t, _ in sims["COM6"].commands()[-5:]]
-            check(max(t for t, _ in com5) < min(com6), "COM6 was tried before COM5 was done")
-            at_own_rate = [i for i, (_, own) in enumerate(com5) if own]
-            expected = [2 * BAUDS.index(SILENT_BAUD), 2 * BAUDS.index(SILENT_BAUD) + 1]
-            check(len(com5) == 12 and at_own_rate == expected, "COM5 at %s at attempts %r of %d, not %r"
-                  % (SILENT_BAUD, at_own_rate, len(com5), expected))
+    with s.step("Auto-Detect over four ports stops at the answering one, in scan order, busy state, keys ignored"):
+        # COM4 has no serial line, COM5 is silent, COM6 answers at 19200, COM7 too.
+        dialog = reopen_with_ports(["COM4", "COM5", "COM6", "COM7"])
+        check(dialog.combo("cbPort")[1] == ["COM4", "COM5", "COM6", "COM7"], "ports %r" % (dialog.combo("cbPort"),))
+        before = {p: len(sim.commands()) for p, sim in sims.items()}
+        started = now_ms()
+        dialog.click("btnAutoDetect")
+        wait_until(lambda: dialog.text("btnAutoDetect") == "&Cancel", 5, "the scan to start")
+        states = dialog.states()
+        busy = {n for n in ("cxLoadOnStartup", "cxShowOnStartup", "cbPort", "cbBaudRate", "cbParity", "btnTest",
+                            "btnOK", "btnCancel", "cxReturn", "btnAutoDetect") if states[n]["enabled"]}
+        check(states["btnAutoDetect"]["text"] == "&Cancel", "the scan ended before its state was read")
+        check(busy == {"cxReturn", "btnAutoDetect"}, "enabled while busy: %r" % busy)
+        screenshot(os.path.join(screenshots, "properties-busy.png"))
+        # The clicked button has the focus, and Enter would press it: move to the carriage-return
+        # box. The Tab after Enter and Escape, taken after them while still busy, says they have
+        # been handled during the scan.
+        check(dialog.tab_to() == "cxReturn", "Tab did not skip the disabled controls")
+        ui.call("keys RETURN")
+        ui.call("keys ESCAPE")
+        check(dialog.tab_to() == "btnAutoDetect", "Enter or Escape closed the busy dialog")
+        check(dialog.text("btnAutoDetect") == "&Cancel", "the scan ended before Enter and Escape were taken")
+        dialog.wait_idle(30)
+        check(dialog.visible(), "the busy dialog closed")
+        boxes = ui.settle(dialog.hwnd)
+        check(boxes == [], "a message box after a successful scan: %r" % boxes)
+        check(dialog.selection() == ("COM6", "19200", "Even"), "selection %r" % (dialog.selection(),))
+        check(all(dialog.marks_shown()), "no check marks")
+        check(sent_since(before) == {"COM5": 12, "COM6": 5, "COM7": 0}, "commands per port %r" % sent_since(before))
+        # The order of the attempts, from the readers' logs on their common clock: the ports in
+        # turn, each baud rate in order with both parities, Even first. The silent reader notes
+        # which of its twelve came at its own rate; the answering one answers its fifth (19200 Even:
+        # a None first would select None).
+        com5 = [(t, "silent" in note) for t, kind, note in sims["COM5"].entries()
+                if kind == "NOTE" and t > started and ("silent" in note or "differs" in note)]
+        com6 = [t for t, _ in sims["COM6"].commands()[-5:]]
+        check(max(t for t, _ in com5) < min(com6), "COM6 was tried before COM5 was done")
+        at_own_rate = [i for i, (_, own) in enumerate(com5) if own]
+        expected = [2 * BAUDS.index(SILENT_BAUD), 2 * BAUDS.index(SILENT_BAUD) + 1]
+        check(len(com5) == 12 and at_own_rate == expected, "COM5 at %s at attempts %r of %d, not %r"
+              % (SILENT_BAUD, at_own_rate, len(com5), expected))
 
-        with s.step(SCANS[1]):
-            dialog = reopen_with_ports(["COM4", "COM5"])
-            dialog.click("btnAutoDetect")
-            box = ui.expect_message_box("Warning", "warning", NOT_DETECTED, timeout_ms=30000)
-            check(dialog.selection() == (None, None, None), "selection %r" % (dialog.selection(),))
-            ui.dismiss(box)
-            dialog.wait_idle(5)
-            # Cancel: wait until the silent port is being tried, then click the button again.
-            dialog.click("btnAutoDetect")
-            wait_until(lambda: dialog.selection()[0] == "COM5", 20, "the scan to reach COM5")
-            dialog.click("btnAutoDetect")
-            dialog.wait_idle(5)
-            check(ui.message_box(1000) is None, "a message box after Cancel")
-            check(dialog.selection() == (None, None, None), "selection after Cancel %r" % (dialog.selection(),))
+    with s.step("no answer: the not-detected warning and no selection; Cancel ends a scan silently"):
+        dialog = reopen_with_ports(["COM4", "COM5"])
+        dialog.click("btnAutoDetect")
+        box = ui.expect_message_box("Warning", "warning", NOT_DETECTED, timeout_ms=30000)
+        check(dialog.selection() == (None, None, None), "selection %r" % (dialog.selection(),))
+        ui.dismiss(box)
+        dialog.wait_idle(5)
+        # Cancel: wait until the silent port is being tried, then click the button again.
+        dialog.click("btnAutoDetect")
+        wait_until(lambda: dialog.selection()[0] == "COM5", 20, "the scan to reach COM5")
+        dialog.click("btnAutoDetect")
+        dialog.wait_idle(5)
+        boxes = ui.settle(dialog.hwnd)
+        check(boxes == [], "a message box after Cancel: %r" % boxes)
+        check(dialog.selection() == (None, None, None), "selection after Cancel %r" % (dialog.selection(),))
 
-        with s.step(SCANS[2]):
-            dialog = reopen_with_ports(["COM5", "COM6", "COM7"])
-            # The Test holds COM7, which answers only at 19200 and sorts after the ports the scan
-            # tries first, so the scan never needs to open the held port: Windows, which refuses a
-            # second open, and Wine, which allows it, see the same commands.
-            dialog.choose("COM7", "4800", "Even")
-            before = {p: len(sim.commands()) for p, sim in sims.items()}
-            # The second click lands inside the Test's wait on the silent port: a whole scan runs there.
-            # Both are posted at once, so it is queued before the Test begins, however busy the machine.
-            ui.call("click %s %s" % (dialog.hwnd_of("btnTest"), dialog.hwnd_of("btnAutoDetect")))
-            dialog.wait_idle(30)
-            check(ui.message_box(500) is None, "a message box: the Test's own attempt found the scan's reply")
-            sent = sent_since(before)
-            # The scan's first attempt goes out on the Test's still open port; the other eleven
-            # combinations on COM5, then COM6 answers at its fifth.
-            check(sent["COM5"] == 11 and sent["COM6"] == 5, "commands per port %r" % sent)
-            check(dialog.selection() == ("COM6", "19200", "Even"), "selection %r" % (dialog.selection(),))
-            check(all(dialog.marks_shown()), "no check marks")
+    with s.step("Auto-Detect clicked during a Test runs a scan inside it"):
+        dialog = reopen_with_ports(["COM5", "COM6", "COM7"])
+        # The Test holds COM7, which answers only at 19200 and sorts after the ports the scan
+        # tries first, so the scan never needs to open the held port: Windows, which refuses a
+        # second open, and Wine, which allows it, see the same commands.
+        dialog.choose("COM7", "4800", "Even")
+        before = {p: len(sim.commands()) for p, sim in sims.items()}
+        # The second click lands inside the Test's wait on the silent port: a whole scan runs there.
+        # Both are posted at once, so it is queued before the Test begins, however busy the machine.
+        ui.call("click %s %s" % (dialog.hwnd_of("btnTest"), dialog.hwnd_of("btnAutoDetect")))
+        dialog.wait_idle(30)
+        boxes = ui.settle(dialog.hwnd)
+        check(boxes == [], "a message box: the Test's own attempt found the scan's reply: %r" % boxes)
+        sent = sent_since(before)
+        # The scan's first attempt goes out on the Test's still open port; the other eleven
+        # combinations on COM5, then COM6 answers at its fifth.
+        check(sent["COM5"] == 11 and sent["COM6"] == 5, "commands per port %r" % sent)
+        check(dialog.selection() == ("COM6", "19200", "Even"), "selection %r" % (dialog.selection(),))
+        check(all(dialog.marks_shown()), "no check marks")
 
     with s.step("Cancel writes nothing; the main window stays disconnected"):
         stored = ini_sections(env)
+        counts = {p: len(sim.commands()) for p, sim in sims.items()}
         dialog.close()
+        # What the program sends on its way back to its loop is sent once it has answered.
+        check(ui.settle(main.hwnd) == [], "a message box after Cancel")
+        check({p: len(sim.commands()) for p, sim in sims.items()} == counts, "commands after the dialog closed")
         check(ini_sections(env) == stored, "Cancel wrote the settings")
         check(main.panels()[0] == "Disconnected" and main.fields() == ("", "", "", ""),
               "main window %r %r" % (main.panels(), main.fields()))
-        counts = {p: len(sim.commands()) for p, sim in sims.items()}
-        time.sleep(1.5)
-        check({p: len(sim.commands()) for p, sim in sims.items()} == counts, "commands after the dialog closed")
         check(main.control("btnConnect")["enabled"], "Connect is not enabled")

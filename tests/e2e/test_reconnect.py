@@ -6,7 +6,7 @@ window, and only then are cards typed: into that window, each exactly once. The 
 after the drop; a reply that comes 1.5 s late after the reconnect is read, not taken for a
 time-out."""
 
-from cardwick_e2e import DEVICE_UNPLUGGED, IDENTITY, MainWindow, Session, check, standard_settings, typed, wait_until
+from cardwick_e2e import DEVICE_UNPLUGGED, IDENTITY, Failure, Session, check, now_ms, standard_settings, typed, wait_until
 
 BEFORE = ["0004211311", "0013377642"]
 # Cards from the very first poll: a card typed before the foreground is back would land elsewhere.
@@ -28,18 +28,24 @@ with Session("reconnecting by itself at an unattended desk", settings=standard_s
         # Read at the drop, not at start-up.
         s.general["Reconnect automatically"] = "1"
         s.write_settings()
+        main = s.locate_main()
         pulled = s.sim
         pulled.stop()
+        # The new reader is on the port at once, before anything is read here: the first try, 5 s
+        # after the drop, finds it however long the box and its checks take.
+        sim = s.plug("--cards", ",".join(AFTER), "--late", str(LATE_MS), "--fault-at", str(LATE_REPLY))
         box = ui.expect_message_box("Error", "error", DEVICE_UNPLUGGED, timeout_ms=3000)
-        # The box has the foreground; the main window it brought out of the notification area owns it.
-        main = s.main = MainWindow(ui, ui.window(box["hwnd"])["owner"])
+        # Sampled from now on: a watcher's reads while the line is pulled keep the emulated 32-bit
+        # program busy just when Wine interrupts it with the line's end, which hangs it there (see
+        # the README). That it began before the first try is checked below, on reader-sim's clock.
         watcher = s.watch_status()
+        # The box has the foreground; the main window it brought out of the notification area owns it.
+        check(ui.window(box["hwnd"])["owner"] == main.hwnd, "the box is not the main window's")
         check(ui.active_window() == box["hwnd"], "the box has not the foreground: %r" % ui.active_window())
         sink.clear()
 
     with s.step("a reader back on the port: the box closes by itself, the sink has the foreground again, "
                 "the new cards are typed into it exactly once"):
-        sim = s.plug("--cards", ",".join(AFTER), "--late", str(LATE_MS), "--fault-at", str(LATE_REPLY))
         wait_until(lambda: [c for _, c in sim.commands()[:2]] == ["B", "V"], 12, "a try to reconnect")
         # On reader-sim's clock, from the pull to the try: the link drops at most a poll after the
         # pull and tries 5 s after the drop. Earlier is a shorter interval; a second interval
@@ -52,7 +58,14 @@ with Session("reconnecting by itself at an unattended desk", settings=standard_s
         wait_until(lambda: sink.text() == typed(AFTER), 20, "the new reader's cards in the sink")
         # The script is used up: the polls go on, answered without a card, and nothing more is typed.
         polls = len(sim.commands())
-        wait_until(lambda: len(sim.commands()) >= polls + 3, 5, "polls after the last card")
+        try:
+            wait_until(lambda: len(sim.commands()) >= polls + 3, 5, "polls after the last card")
+        except Failure as e:
+            # A gap in polling, or a program that no longer answers: the one a round trip tells.
+            answers = ui.call("settle " + main.hwnd, timeout_s=15, allow_error=True) is not None
+            raise Failure("%s (the last commands %s ms ago; the program %s)" % (
+                e, [round(now_ms() - t) for t, _ in sim.commands()[-4:]],
+                "answers" if answers else "does not answer"))
         check(sink.text() == typed(AFTER), "typed %r" % sink.text())
         check(ui.active_window() == sink.hwnd, "the sink lost the foreground")
         check(main.panels()[0] == "Connected", "panels %r" % main.panels())
@@ -67,10 +80,15 @@ with Session("reconnecting by itself at an unattended desk", settings=standard_s
               % (reply_at - command_at))
         lines = watcher.lines()
         texts = [line for _, line in lines]
+        # The watcher's first sample is stamped after it was read: before the try, it saw the line
+        # the try writes, if any.
+        check(watcher.history[0][0] < sim.commands()[0][0], "the watcher began %.0f ms after the first try"
+              % (watcher.history[0][0] - sim.commands()[0][0]))
         check(sum(line.endswith(": Reconnecting...") for line in texts) == 1, "status lines %r" % texts)
         check(not any(line.endswith("timeout!") for t, line in lines if t > command_at),
               "a time-out after the late reply's command: %r" % texts)
-        check(ui.message_box(1000) is None, "a second message box")
+        boxes = ui.settle(main.hwnd)
+        check(boxes == [], "a second message box: %r" % boxes)
         check(main.fields()[:3] == IDENTITY, "fields %r" % (main.fields(),))
 
     with s.step("Exit from the tray menu"):

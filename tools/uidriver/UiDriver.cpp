@@ -118,7 +118,7 @@ bool EnabledAllTheWay(HWND window) {
 
 // A named callback, not a lambda: a lambda converts only to a pointer of the default calling
 // convention, which a 32-bit build's enumeration procedure is not.
-BOOL CALLBACK CollectTopLevelWindow(HWND window, LPARAM list) noexcept {
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) noexcept {
     try {
         reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
         return TRUE;
@@ -129,7 +129,7 @@ BOOL CALLBACK CollectTopLevelWindow(HWND window, LPARAM list) noexcept {
 
 std::vector<HWND> TopLevelWindows() {
     std::vector<HWND> windows;
-    EnumWindows(CollectTopLevelWindow, reinterpret_cast<LPARAM>(&windows));
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 
@@ -267,6 +267,31 @@ HWND VisibleTopLevel(const char* windowClass) {
 
 HWND TopMessageBox() {
     return VisibleTopLevel("#32770");
+}
+
+std::vector<HWND> ThreadWindows(DWORD thread) {
+    std::vector<HWND> windows;
+    EnumThreadWindows(thread, CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+// A message sent to another thread is handled only when that thread next looks for messages, in
+// whatever loop it is in then. A box that the thread shows on its way there, after whatever it
+// was doing, exists once the round trip is back, though it may not be shown yet: a dialog shows
+// itself once its loop finds the queue empty. So every message box of the thread is reported,
+// shown or not, and no fixed wait stands in for "the thread got that far".
+TRows MessageBoxesAfterRoundTrip(DWORD thread) {
+    std::vector<HWND> windows = ThreadWindows(thread);
+    if (windows.empty())
+        throw ECommand("the thread has no window left");
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(windows.front(), WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result))
+        throw ECommand("the thread does not answer");
+    TRows rows;
+    for (HWND window : ThreadWindows(thread))
+        if (RemoteClassName(window) == "#32770")
+            rows.push_back(Fields("box", HandleText(window)));
+    return rows;
 }
 
 // The pixels of a size by size bitmap once draw has painted it on a memory DC.
@@ -574,7 +599,10 @@ TRows MessageBoxInfo(std::string& rest) {
     return DescribeMessageBox(box);
 }
 
-// The box named by its handle, or else the topmost one, waited for up to five seconds.
+// The box named by its handle, or else the topmost one, waited for up to five seconds. Answers
+// the message boxes its thread has once it has gone on from this one (see
+// MessageBoxesAfterRoundTrip): the box is destroyed only after its loop has ended, so the round
+// trip is answered by the code that comes after it, not by the closing box.
 TRows Dismiss(std::string& rest) {
     std::string word = NextWord(rest);
     HWND box = word.empty() ? WaitFor(5000, TopMessageBox) : ParseHandle(word);
@@ -583,10 +611,11 @@ TRows Dismiss(std::string& rest) {
     std::vector<HWND> buttons = MessageBoxParts(box).Buttons;
     if (buttons.empty())
         throw ECommand("message box has no button");
+    const DWORD thread = GetWindowThreadProcessId(box, nullptr);
     PostMessageA(buttons.front(), BM_CLICK, 0, 0);
-    if (!WaitFor(5000, [box]() { return IsWindow(box) && Visible(box) ? nullptr : box; }))
+    if (!WaitFor(5000, [box]() { return IsWindow(box) ? nullptr : box; }))
         throw ECommand("message box stays open");
-    return {};
+    return MessageBoxesAfterRoundTrip(thread);
 }
 
 TRows Tray(std::string&) {
@@ -623,6 +652,14 @@ const std::map<std::string, TCommand>& Commands() {
              if (!window)
                  throw ECommand("no window \"" + rest + "\"");
              return DescribeWindow(window);
+         }},
+        // findclass CLASS: a top-level window of this class, shown or not
+        {"findclass",
+         [](std::string& rest) {
+             for (HWND window : TopLevelWindows())
+                 if (RemoteClassName(window) == rest)
+                     return DescribeWindow(window);
+             throw ECommand("no window of class \"" + rest + "\"");
          }},
         // wait MS CAPTION: waits up to MS for a visible top-level window with this caption
         {"wait",
@@ -726,8 +763,16 @@ const std::map<std::string, TCommand>& Commands() {
         {"active", Active},
         // msgbox [MS]: waits up to MS for a message box: hwnd, title, icon, text, buttons
         {"msgbox", MessageBoxInfo},
-        // dismiss [HWND]: clicks the first button of the box (the topmost by default), waits until it closes
+        // dismiss [HWND]: clicks the first button of the box (the topmost by default), waits until it is
+        //   gone, then answers "box HWND" for every message box its thread has made since
         {"dismiss", Dismiss},
+        // settle HWND: a round trip through the thread of HWND, then "box HWND" for every message box
+        //   of that thread, shown or not yet shown
+        {"settle",
+         [](std::string& rest) {
+             return MessageBoxesAfterRoundTrip(
+                 GetWindowThreadProcessId(ParseHandle(RequireWord(rest, "window")), nullptr));
+         }},
         // tray: the notification-area icons, oldest first: hwnd x y w h
         {"tray", Tray},
         // traydblclick [N]: a double click on tray icon N
