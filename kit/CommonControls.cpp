@@ -26,7 +26,9 @@ TAnimate::TAnimate(TComponent* AOwner) : TControl(AOwner) {
 void TAnimate::CreateParams(TCreateParams& Params) const {
     TControl::CreateParams(Params);
     Params.ClassName = ANIMATE_CLASSA;
-    Params.Style |= ACS_CENTER | ACS_TRANSPARENT;
+    // Played by a timer on the user-interface thread, which runs everything: without ACS_TIMER the
+    // control starts a thread of its own for every clip it plays.
+    Params.Style |= ACS_CENTER | ACS_TRANSPARENT | ACS_TIMER;
 }
 
 void TAnimate::CreateWnd() {

@@ -6,9 +6,12 @@
 #include "kit/Exceptions.h"
 #include "kit/Forms.h"
 #include "kit/Timer.h"
+#include "kit/UniqueHandle.h"
 #include "tests/win/UiDriverClient.h"
 
 #include <gtest/gtest.h>
+
+#include <tlhelp32.h>
 
 #include <map>
 #include <memory>
@@ -563,10 +566,22 @@ TEST_F(FormsTest, TheApplicationWindowCarriesTheProgramIconAndIsShownWhileAnyFor
     EXPECT_EQ(Driver->Call("window " + H(App)).Value("visible"), "0");
 }
 
+std::size_t ThreadsOfThisProcess() {
+    const TUniqueHandle<TFileHandleTraits> Snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 Entry{};
+    Entry.dwSize = sizeof Entry;
+    std::size_t Threads = 0;
+    for (BOOL More = Thread32First(Snapshot.Get(), &Entry); More; More = Thread32Next(Snapshot.Get(), &Entry))
+        Threads += Entry.th32OwnerProcessID == GetCurrentProcessId();
+    return Threads;
+}
+
 // The program's own busy clip (eight frames): a range it cannot play raises nothing and shows
-// nothing, and the same control plays once the range fits. Pixel (1, 6) is the monitor's black
-// frame in every frame of the clip; (0, 0) the clip's background, where the parent's colour shows.
+// nothing, and the same control plays once the range fits, on the thread that runs everything.
+// Pixel (1, 6) is the monitor's black frame in every frame of the clip; (0, 0) the clip's
+// background, where the parent's colour shows.
 TEST_F(FormsTest, TheBusyClipShowsNothingWhenItCannotPlayAndItsPictureOnceItCan) {
+    const std::size_t Threads = ThreadsOfThisProcess();
     TAnimate* Animation = Form->anDetect;
     Animation->SetResID(IDR_BUSY);
     EXPECT_EQ(Animation->CommonAVI(), aviNone);
@@ -592,6 +607,7 @@ TEST_F(FormsTest, TheBusyClipShowsNothingWhenItCannotPlayAndItsPictureOnceItCan)
     Animation->SetStopFrame(8);
     EXPECT_EQ(Shown(1, 6), RGB(0, 0, 0)) << "the clip does not play once it can";
     EXPECT_EQ(Shown(0, 0), ColorToRGB(clBtnFace));
+    EXPECT_EQ(ThreadsOfThisProcess(), Threads) << "the clip plays on a thread of its own";
     Animation->SetActive(false);
     Animation->SetCommonAVI(aviFindComputer);
     EXPECT_EQ(Animation->ResID(), 0);
