@@ -280,10 +280,22 @@ std::vector<HWND> ThreadWindows(DWORD thread) {
 // was doing, exists once the round trip is back, though it may not be shown yet: a dialog shows
 // itself once its loop finds the queue empty. So every message box of the thread is reported,
 // shown or not, and no fixed wait stands in for "the thread got that far".
+// A thread can be between windows when asked, as a program that quits once its box is closed is
+// on its way out: it is waited for until it makes a window or ends. One that has ended shows no
+// further box.
 TRows MessageBoxesAfterRoundTrip(DWORD thread) {
-    std::vector<HWND> windows = ThreadWindows(thread);
-    if (windows.empty())
-        throw ECommand("the thread has no window left");
+    TUniqueHandle handle(OpenThread(SYNCHRONIZE, FALSE, thread));
+    // A thread that cannot be opened is one that is gone already.
+    auto Ended = [&handle]() { return !handle.Get() || WaitForSingleObject(handle.Get(), 0) == WAIT_OBJECT_0; };
+    std::vector<HWND> windows;
+    const DWORD start = GetTickCount();
+    while ((windows = ThreadWindows(thread)).empty()) {
+        if (Ended())
+            return {};
+        if (GetTickCount() - start >= 10000)
+            throw ECommand("the thread has no window left and has not ended");
+        Sleep(20);
+    }
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(windows.front(), WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result))
         throw ECommand("the thread does not answer");
