@@ -137,13 +137,13 @@ TypingOutcome TfrmCardReader::SendToActiveWindow(const std::string& CardID, bool
     if (HoldsControlCharacters(CardID))
         return TypingOutcome::ControlCharacters;
     const HWND Front = KeyboardInput.GetForegroundWindow();
-    DWORD ProcessId = 0;
-    const DWORD Thread = Front ? KeyboardInput.GetWindowThreadProcessId(Front, &ProcessId) : 0;
-    // Its own window would take the card as a user's keys: Enter presses the focused button.
-    if (Front && ProcessId == GetCurrentProcessId())
-        return TypingOutcome::OwnWindowInFront;
     if (!Front)
         return TypingOutcome::NoWindowInFront;
+    DWORD ProcessId = 0;
+    const DWORD Thread = KeyboardInput.GetWindowThreadProcessId(Front, &ProcessId);
+    // Its own window would take the card as a user's keys: Enter presses the focused button.
+    if (ProcessId == GetCurrentProcessId())
+        return TypingOutcome::OwnWindowInFront;
     if (KeyboardInput.RunsWithHigherRights(ProcessId))
         return TypingOutcome::HigherRights;
 

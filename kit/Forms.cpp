@@ -16,10 +16,6 @@ namespace {
 // Posted to a form that is to free itself once the handlers now running are done.
 constexpr UINT CM_RELEASE = WM_APP + 0x100;
 
-#ifndef WM_DPICHANGED
-constexpr UINT WM_DPICHANGED = 0x02E0;
-#endif
-
 // Never destroyed: a form may outlive every static object of the program (the application owns
 // the forms, and it is one of those objects), and its destructor still erases itself from here.
 std::vector<TForm*>& LiveForms() {

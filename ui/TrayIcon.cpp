@@ -28,10 +28,6 @@ std::shared_ptr<TIconManager> TheIconManager() {
 
 constexpr UINT AllIconFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
-#ifndef WM_DPICHANGED
-constexpr UINT WM_DPICHANGED = 0x02E0;
-#endif
-
 } // namespace
 
 // ---- TIconManager -----------------------------------------------------------------------------
