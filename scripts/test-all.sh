@@ -83,8 +83,7 @@ run_ctest() {
     total_passed=$((total_passed + all - failed))
     total_failed=$((total_failed + failed))
     if [ "$rc" -ne 0 ] && [ "$failed" = 0 ]; then
-        failed_steps+=("$label")
-        total_failed=$((total_failed + 1))
+        count_failure "$label"
     elif [ "$failed" != 0 ]; then
         failed_steps+=("$label")
     fi

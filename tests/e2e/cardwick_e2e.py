@@ -102,11 +102,6 @@ def pe_header(path):
     return struct.unpack_from("<H", data, at + 4)[0], struct.unpack_from("<H", data, at + 24)[0]
 
 
-def pe_machine(path):
-    """The machine field of a Windows program's PE header: 0x14C for x86, 0x8664 for x64."""
-    return pe_header(path)[0]
-
-
 PE32_X86 = (0x14C, 0x10B)
 
 
@@ -141,10 +136,11 @@ class Environment:
         self.cardwick = os.environ.get("CARDWICK_E2E_CARDWICK") or args.cardwick
         # The registry view the program reads and writes: a 32-bit program's HKLM\Software is the
         # 32-bit view.
-        self.x86 = pe_machine(self.cardwick) == 0x14C
-        check((pe_header(self.cardwick) == PE32_X86) == self.tier32,
+        header = pe_header(self.cardwick)
+        self.x86 = header[0] == 0x14C
+        check((header == PE32_X86) == self.tier32,
               "%s (machine %#x, magic %#x) is not the kind of program this prefix runs (%s)"
-              % ((self.cardwick,) + pe_header(self.cardwick) + (os.environ.get("CARDWICK_WINE_ARCH"),)))
+              % ((self.cardwick,) + header + (os.environ.get("CARDWICK_WINE_ARCH"),)))
         self.registry_view = 32 if self.x86 else 64
         self.uidriver = args.uidriver
         self.sink = args.sink
@@ -296,14 +292,17 @@ class UiDriver(WineTool):
     def dismiss(self, box):
         """Closes the box; answers the message boxes its thread made on its way from there to its
         next message loop (see settle)."""
-        return [value for key, value in (row.split("\t") for row in self.call("dismiss " + box["hwnd"]))
-                if key == "box"]
+        return self.boxes(self.call("dismiss " + box["hwnd"]))
 
     def settle(self, hwnd):
         """The message boxes, shown or not yet shown, of the thread of window hwnd once that thread
         has answered a message: what it does before it next looks for messages is done by then."""
-        return [value for key, value in (row.split("\t") for row in self.call("settle " + hwnd))
-                if key == "box"]
+        return self.boxes(self.call("settle " + hwnd))
+
+    @staticmethod
+    def boxes(rows):
+        """The message boxes a dismiss or a settle answered."""
+        return [value for key, value in (row.split("\t") for row in rows) if key == "box"]
 
     def find_class(self, window_class):
         """The first top-level window of a class, shown or hidden."""

@@ -11,7 +11,7 @@ import os
 import shutil
 import subprocess
 
-from cardwick_e2e import (DEVICE_UNPLUGGED, Environment, MainWindow, Session, check, find_main_window,
+from cardwick_e2e import (DEVICE_UNPLUGGED, Environment, Session, check, find_main_window,
                           standard_settings, wait_until)
 
 # On a Russian layout the letter keys type Cyrillic letters: "00ABCDEF01" typed by its keys would
@@ -127,7 +127,7 @@ with Session("Cardwick's own window in front", env=env, settings=(general, ports
         pulled = s.sim
         pulled.stop()
         box = ui.expect_message_box("Error", "error", DEVICE_UNPLUGGED, timeout_ms=5000)
-        check(MainWindow(ui, ui.window(box["hwnd"])["owner"]).hwnd == main.hwnd, "the box's owner")
+        check(ui.window(box["hwnd"])["owner"] == main.hwnd, "the box's owner")
 
     with s.step("the reader back by itself: every new card read, none typed, reading stays on"):
         back = s.plug("--cards", script(AFTER_CARDS))
